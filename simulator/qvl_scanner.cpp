@@ -1,0 +1,144 @@
+// The stand-in scanner library: the six entry points of QvlScanner.dll, behaving like a scanner
+// with a simulated finger on it. Configured by its own environment variables (README.md here).
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "finger.h"
+#include "scanner/qvl_api.h"
+
+#ifdef _WIN32
+#define QVL_EXPORT extern "C" __declspec(dllexport)
+#else
+#define QVL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long EnvNumber(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  return text && *text ? std::strtol(text, nullptr, 10) : fallback;
+}
+
+// When the finger arrives: QVLSIM_ARRIVE is "<n>ms" after opening (2000ms unless set),
+// "<n>polls" (the n-th poll sees it) or "never".
+struct Arrival {
+  enum Kind { kAfterMs, kAfterPolls, kNever } kind = kAfterMs;
+  long count = 2000;
+};
+
+Arrival ReadArrival() {
+  Arrival arrival;
+  const char* text = std::getenv("QVLSIM_ARRIVE");
+  if (!text || !*text) return arrival;
+  char* unit = nullptr;
+  long count = std::strtol(text, &unit, 10);
+  if (std::strcmp(text, "never") == 0) arrival.kind = Arrival::kNever;
+  if (std::strcmp(unit, "polls") == 0) arrival = {Arrival::kAfterPolls, count};
+  if (std::strcmp(unit, "ms") == 0) arrival = {Arrival::kAfterMs, count};
+  return arrival;
+}
+
+// The device as one process sees it.
+struct Device {
+  bool open = false;
+  Clock::time_point opened_at;
+  long polls = 0;
+  std::uint32_t captures = 0;
+  std::uint32_t noise_seed = 0;
+};
+Device g_device;
+
+// A call takes this long when QVLSIM_DELAY_MS is set: a slow device or a busy library.
+void Delay() {
+  long ms = EnvNumber("QVLSIM_DELAY_MS", 0);
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool Fails(const char* operation) {
+  const char* list = std::getenv("QVLSIM_FAIL");
+  if (!list) return false;
+  std::string padded = "," + std::string(list) + ",";
+  return padded.find("," + std::string(operation) + ",") != std::string::npos;
+}
+
+}  // namespace
+
+QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
+  Delay();
+  if (Fails("open")) return -1;
+  g_device.open = true;
+  g_device.opened_at = Clock::now();
+  g_device.polls = 0;
+  // Two runs of one finger differ a little, unless a test pins the noise with QVLSIM_SEED.
+  g_device.noise_seed = static_cast<std::uint32_t>(
+      EnvNumber("QVLSIM_SEED", static_cast<long>(Clock::now().time_since_epoch().count() & 0xFFFFFF)));
+  return 0;
+}
+
+QVL_EXPORT int32_t QVL_CALL QvlGetImage(int32_t, uint8_t* raw_image, int16_t* capture_flag) {
+  Delay();
+  if (!g_device.open) return -1;
+  ++g_device.polls;
+  Arrival arrival = ReadArrival();
+  long waited_ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         Clock::now() - g_device.opened_at).count());
+  bool arrived = (arrival.kind == Arrival::kAfterPolls && g_device.polls >= arrival.count) ||
+                 (arrival.kind == Arrival::kAfterMs && waited_ms >= arrival.count);
+  if (!arrived) {
+    std::memset(raw_image, 255, QVL_IMAGE_SIZE - 1);  // empty glass
+    *capture_flag = 0;
+    return 0;
+  }
+  qvlsim::DrawFinger(static_cast<int>(EnvNumber("QVLSIM_FINGER", 1)),
+                     g_device.noise_seed + g_device.captures++, raw_image);
+  *capture_flag = static_cast<int16_t>(EnvNumber("QVLSIM_FLAG", 1));
+  return 0;
+}
+
+QVL_EXPORT int32_t QVL_CALL QvlProcess(const uint8_t* raw_image, uint8_t* feature,
+                                       uint8_t* processed_image, int32_t, int32_t) {
+  Delay();
+  if (Fails("process")) return -1;
+  qvlsim::EnhanceImage(raw_image, processed_image);
+  qvlsim::ExtractTemplate(raw_image, feature);
+  return 0;
+}
+
+QVL_EXPORT int32_t QVL_CALL QvlSaveClrBMPFile(const char* ansi_path, const uint8_t* processed_image) {
+  Delay();
+  if (Fails("bmp")) return -1;
+  return qvlsim::SaveBmp(ansi_path, processed_image) ? 0 : -1;
+}
+
+// 0 when the templates match at `level` (higher is stricter), 1 when they do not.
+// QVLSIM_MATCH_RESULT replaces the answer, to test how odd values are taken.
+QVL_EXPORT int32_t QVL_CALL QvlMatch(const uint8_t* probe, const uint8_t* stored, int32_t level) {
+  long forced = EnvNumber("QVLSIM_MATCH_RESULT", 1L << 20);
+  if (forced != 1L << 20) return static_cast<int32_t>(forced);
+  return qvlsim::TemplatesMatch(probe, stored, static_cast<int16_t>(level)) ? 0 : 1;
+}
+
+// The number of the most similar of `count` records that matches at `level`, or -1 when none
+// does. QVLSIM_MATCH_RESULT replaces the answer here too.
+QVL_EXPORT int32_t QVL_CALL QvlMatchN(const uint8_t* probe, const uint8_t* first, int32_t count,
+                                      int32_t level) {
+  Delay();
+  long forced = EnvNumber("QVLSIM_MATCH_RESULT", 1L << 20);
+  if (forced != 1L << 20) return static_cast<int32_t>(forced);
+  int best = -1, best_score = -1;
+  for (int i = 0; i < static_cast<int16_t>(count); ++i) {
+    const uint8_t* record = first + i * QVL_RECORD_SIZE;
+    int score = qvlsim::Similarity(probe, record);
+    if (score > best_score && qvlsim::TemplatesMatch(probe, record, static_cast<int16_t>(level))) {
+      best = i;
+      best_score = score;
+    }
+  }
+  return best;
+}

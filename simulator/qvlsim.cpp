@@ -1,0 +1,143 @@
+// qvlsim: makes what the stand-in scanner's fingers would give, so every mode of qvlcapture can
+// be tried without a scanner.
+//
+//   qvlsim enroll --finger F --out verify1.bin        one 256-byte template of finger F
+//   qvlsim database --fingers N [--include F[@R]]... --out match.bin
+//                                                     N records of other fingers, finger F at
+//                                                     record R (or a record of its own choice)
+//   qvlsim image --finger F --out finger.bmp          the finger as a picture
+//   qvlsim scores --fingers N                         similarity of same and other fingers
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "finger.h"
+
+namespace {
+
+constexpr int kRecordSize = 256;
+// Database fingers are numbered from here, well away from the small numbers people pick.
+constexpr int kFirstStrangerFinger = 100000;
+
+struct Arguments {
+  int finger = 1;
+  int fingers = 100;
+  std::uint32_t capture = 1;
+  std::string out;
+  std::vector<std::pair<int, long>> includes;  // finger, record (-1: any)
+};
+
+[[noreturn]] void Usage(const char* problem) {
+  std::fprintf(stderr,
+               "qvlsim: %s\n"
+               "usage: qvlsim enroll --finger F --out FILE [--capture C]\n"
+               "       qvlsim database --fingers N [--include F[@R]]... --out FILE\n"
+               "       qvlsim image --finger F --out FILE.bmp\n"
+               "       qvlsim scores --fingers N\n",
+               problem);
+  std::exit(2);
+}
+
+Arguments ParseArguments(int argc, char** argv) {
+  Arguments args;
+  for (int i = 2; i < argc; ++i) {
+    std::string name = argv[i];
+    if (i + 1 >= argc) Usage(("missing value after " + name).c_str());
+    const char* value = argv[++i];
+    if (name == "--finger") {
+      args.finger = std::atoi(value);
+    } else if (name == "--fingers") {
+      args.fingers = std::atoi(value);
+    } else if (name == "--capture") {
+      args.capture = static_cast<std::uint32_t>(std::strtoul(value, nullptr, 10));
+    } else if (name == "--out") {
+      args.out = value;
+    } else if (name == "--include") {
+      const char* at = std::strchr(value, '@');
+      args.includes.emplace_back(std::atoi(value), at ? std::atol(at + 1) : -1);
+    } else {
+      Usage(("unknown option " + name).c_str());
+    }
+  }
+  return args;
+}
+
+std::vector<std::uint8_t> TemplateOf(int finger, std::uint32_t capture) {
+  std::vector<std::uint8_t> image(qvlsim::kImageWidth * qvlsim::kImageHeight);
+  std::vector<std::uint8_t> feature(kRecordSize + 1);
+  qvlsim::DrawFinger(finger, capture, image.data());
+  qvlsim::ExtractTemplate(image.data(), feature.data());
+  feature.resize(kRecordSize);
+  return feature;
+}
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool ok = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (file && std::fclose(file) != 0) ok = false;
+  if (!ok) std::fprintf(stderr, "qvlsim: cannot write %s\n", path.c_str());
+  return ok;
+}
+
+int Database(const Arguments& args) {
+  long records = args.fingers;
+  std::vector<int> fingers(static_cast<std::size_t>(records));
+  for (long i = 0; i < records; ++i) fingers[i] = kFirstStrangerFinger + static_cast<int>(i);
+  long next_free = records / 3;  // where an included finger goes when no record is named
+  for (auto [finger, record] : args.includes) {
+    if (record < 0) record = next_free++ % (records > 0 ? records : 1);
+    if (record >= records) Usage("--include names a record past the end of the database");
+    fingers[record] = finger;
+    std::printf("finger %d at record %ld\n", finger, record);
+  }
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(static_cast<std::size_t>(records) * kRecordSize);
+  for (long i = 0; i < records; ++i) {
+    std::vector<std::uint8_t> record = TemplateOf(fingers[i], 1000u + static_cast<std::uint32_t>(i));
+    bytes.insert(bytes.end(), record.begin(), record.end());
+  }
+  return WriteFile(args.out, bytes) ? 0 : 1;
+}
+
+// Prints how similar captures of the same finger are, and of different fingers: the basis of
+// the match levels.
+int Scores(const Arguments& args) {
+  int histogram_same[11] = {}, histogram_other[11] = {};
+  std::vector<std::vector<std::uint8_t>> first, second;
+  for (int f = 1; f <= args.fingers; ++f) {
+    first.push_back(TemplateOf(f, 1));
+    second.push_back(TemplateOf(f, 2));
+  }
+  for (int a = 0; a < args.fingers; ++a) {
+    for (int b = 0; b < args.fingers; ++b) {
+      int score = qvlsim::Similarity(first[a].data(), second[b].data());
+      (a == b ? histogram_same : histogram_other)[score / 10]++;
+    }
+  }
+  std::printf("similarity  same finger  other finger\n");
+  for (int i = 0; i <= 10; ++i)
+    std::printf("%3d-%3d%%  %11d  %12d\n", i * 10, i == 10 ? 100 : i * 10 + 9, histogram_same[i],
+                histogram_other[i]);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) Usage("no command");
+  std::string command = argv[1];
+  Arguments args = ParseArguments(argc, argv);
+  if (command == "scores") return Scores(args);
+  if (args.out.empty()) Usage("--out is missing");
+  if (command == "enroll") return WriteFile(args.out, TemplateOf(args.finger, args.capture)) ? 0 : 1;
+  if (command == "database") return Database(args);
+  if (command == "image") {
+    std::vector<std::uint8_t> image(qvlsim::kImageWidth * qvlsim::kImageHeight);
+    qvlsim::DrawFinger(args.finger, args.capture, image.data());
+    return qvlsim::SaveBmp(args.out, image.data()) ? 0 : 1;
+  }
+  Usage(("unknown command " + command).c_str());
+}

@@ -1,0 +1,61 @@
+#include "base/file.h"
+
+#include <limits>
+#include <new>
+
+#include "base/error.h"
+#include "base/os.h"
+
+namespace qvl {
+
+std::string FileErrorMessage(std::string_view what, const std::string& path) {
+  return "Cannot " + std::string(what) + " " + path + ": " + SystemErrorText();
+}
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+  file_ = OpenFile(path_, "wb");
+  if (!file_) throw RunError(FileErrorMessage("create", path_));
+}
+
+OutputFile::~OutputFile() {
+  if (file_) std::fclose(file_);
+}
+
+void OutputFile::Write(std::string_view bytes) {
+  if (!file_) throw RunError("Cannot write " + path_ + ": the file is already closed");
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() || std::fflush(file_) != 0)
+    throw RunError(FileErrorMessage("write", path_));
+}
+
+void OutputFile::Close() {
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (file && std::fclose(file) != 0) throw RunError(FileErrorMessage("close", path_));
+}
+
+InputFile::InputFile(std::string path) : path_(std::move(path)) {
+  std::optional<std::uint64_t> length = RegularFileLength(path_);
+  if (!length) throw RunError("Cannot read " + path_ + ": it is missing or is not a file");
+  length_ = *length;
+  file_ = OpenFile(path_, "rb");
+  if (!file_) throw RunError(FileErrorMessage("open", path_));
+}
+
+InputFile::~InputFile() { std::fclose(file_); }
+
+std::size_t InputFile::Read(std::uint8_t* into, std::size_t size) {
+  std::size_t got = std::fread(into, 1, size, file_);
+  if (std::ferror(file_)) throw RunError(FileErrorMessage("read", path_));
+  return got;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  InputFile file(path);
+  if (file.length() > std::numeric_limits<std::size_t>::max() / 2)
+    throw RunError("Cannot read " + path + ": the file is too large for memory");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.length()));
+  bytes.resize(file.Read(bytes.data(), bytes.size()));
+  return bytes;
+}
+
+}  // namespace qvl

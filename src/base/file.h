@@ -1,0 +1,59 @@
+#pragma once
+
+// File helpers over the OS seam. Every failure is a RunError that names the path and the
+// system's reason.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qvl {
+
+// A file opened for writing, created when missing and emptied when present.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Writes all bytes at once and flushes them, so the file never holds part of a write that
+  // was reported as done.
+  void Write(std::string_view bytes);
+  // Closes the file; a failure to flush is an error. Writing after Close is an error too.
+  void Close();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+};
+
+// A regular file opened for reading, its length taken before opening.
+class InputFile {
+ public:
+  explicit InputFile(std::string path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  std::uint64_t length() const { return length_; }
+  // Reads up to `size` bytes with one call and returns how many it got: fewer only when the
+  // file has shrunk since its length was taken.
+  std::size_t Read(std::uint8_t* into, std::size_t size);
+
+ private:
+  std::string path_;
+  std::uint64_t length_ = 0;
+  std::FILE* file_ = nullptr;
+};
+
+// The whole of a regular file, as bytes.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+
+// The RunError message for a failed operation on a path: "Cannot <what> <path>: <reason>".
+std::string FileErrorMessage(std::string_view what, const std::string& path);
+
+}  // namespace qvl

@@ -1,0 +1,89 @@
+#include "run/command.h"
+
+#include <optional>
+
+#include "base/error.h"
+#include "base/file.h"
+#include "base/numbers.h"
+#include "base/os.h"
+
+namespace qvl {
+namespace {
+
+std::string_view TrimSpaces(std::string_view text) {
+  std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Upper-cases ASCII only: every switch is ASCII, and bytes of the ANSI code page must not be
+// touched in values.
+std::string AsciiUpper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+double SwitchNumber(std::string_view name, std::string_view value) {
+  std::optional<double> number = ReadLeadingNumber(TrimSpaces(value));
+  if (!number) throw RunError(std::string(name) + " value is too large: the number overflows");
+  return *number;
+}
+
+}  // namespace
+
+std::string ReadCommandText(const std::string& folder) {
+  std::string path = JoinPath(folder, "command.txt");
+  std::optional<std::uint64_t> length = RegularFileLength(path);
+  if (!length || *length == 0) return {};
+  std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+  return std::string(TrimSpaces(std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                                 bytes.size())));
+}
+
+std::vector<std::string> SplitArguments(std::string_view text, std::string_view command_line_tail,
+                                        std::size_t max_args) {
+  std::string_view source = TrimSpaces(text).empty() ? command_line_tail : text;
+  std::vector<std::string> arguments;
+  bool in_argument = false;
+  for (char c : source) {
+    if (IsSeparator(c)) {
+      in_argument = false;
+      continue;
+    }
+    if (!in_argument) {
+      if (arguments.size() == max_args) break;
+      arguments.emplace_back();
+      in_argument = true;
+    }
+    arguments.back() += c;
+  }
+  return arguments;
+}
+
+RunOptions ParseSwitches(const std::vector<std::string>& arguments) {
+  RunOptions options;
+  for (const std::string& argument : arguments) {
+    std::string upper = AsciiUpper(argument);
+    auto value_of = [&](std::string_view prefix) -> std::optional<std::string_view> {
+      if (upper.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+      return std::string_view(argument).substr(prefix.size());
+    };
+    if (upper == "-CVERIFY") options.verify_mode = true;
+    if (upper == "-CMATCH") options.identify_mode = true;
+    if (upper == "-CVERIMATCH") options.verify_identify_mode = true;
+    if (auto value = value_of("-CONTROL:")) options.control_token = TrimSpaces(*value);
+    if (auto value = value_of("-MFILE:")) options.database_file = TrimSpaces(*value);
+    if (auto value = value_of("-LEVEL:")) options.match_level = SwitchNumber("-LEVEL:", *value);
+    if (auto value = value_of("-TIMEOUT:"))
+      options.timeout_seconds = SwitchNumber("-TIMEOUT:", *value);
+    if (upper == "-FOCUS") options.return_focus = true;
+  }
+  return options;
+}
+
+}  // namespace qvl

@@ -1,0 +1,40 @@
+// The entry routine: one run per process. It alone turns an error into the message the user
+// sees and exit status 1.
+
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "base/error.h"
+#include "base/os.h"
+#include "run/run.h"
+#include "scanner/scanner_library.h"
+#include "window/status_window.h"
+
+namespace qvl {
+
+int Main() {
+  std::unique_ptr<StatusWindow> window;  // outlives the error message, as the user expects
+  try {
+    window = OpenStatusWindow();
+    std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
+    PerformRun({*window, *scanner, SystemClock(), ProgramFolder(), CommandLineTail()});
+    return 0;
+  } catch (const RunError& error) {
+    ShowFatalError(error.what());
+  } catch (const std::bad_alloc&) {
+    ShowFatalError("Out of memory");
+  } catch (const std::exception& error) {
+    ShowFatalError(std::string("Unexpected failure: ") + error.what());
+  }
+  return 1;
+}
+
+}  // namespace qvl
+
+#ifdef _WIN32
+#include <windows.h>
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return qvl::Main(); }
+#else
+int main() { return qvl::Main(); }
+#endif

@@ -1,0 +1,19 @@
+#pragma once
+
+// Loading the scanner library: one implementation per platform (library_loader-posix.cpp,
+// library_loader-win32.cpp). The library is never unloaded; the process end releases it.
+
+#include <string>
+
+namespace qvl {
+
+// The library's name as the user would look for it.
+extern const char kScannerLibraryName[];
+
+// Loads the scanner library, or throws a RunError naming it and the system's reason.
+void* LoadScannerLibrary();
+
+// The address of an exported function, or nullptr when the library has none of that name.
+void* FindLibrarySymbol(void* library, const char* name);
+
+}  // namespace qvl

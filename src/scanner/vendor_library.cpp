@@ -1,0 +1,81 @@
+// The real scanner library: loaded by name on the first call, every entry point resolved then.
+
+#include <string>
+
+#include "base/error.h"
+#include "scanner/library_loader.h"
+#include "scanner/scanner_library.h"
+
+namespace qvl {
+namespace {
+
+class VendorScannerLibrary : public ScannerLibrary {
+ public:
+  std::int16_t OpenDevice() override { return Low16(Api().QvlOpenDevice(0, -1)); }
+
+  std::int16_t GetImage(ImageBuffer& raw_image, std::int16_t& capture_flag) override {
+    return Low16(Api().QvlGetImage(0, raw_image.data(), &capture_flag));
+  }
+
+  std::int16_t Process(const ImageBuffer& raw_image, FeatureBuffer& feature,
+                       ImageBuffer& processed_image) override {
+    return Low16(Api().QvlProcess(raw_image.data(), feature.data(), processed_image.data(), -1, -1));
+  }
+
+  std::int16_t SaveBmp(const char* ansi_path, const ImageBuffer& processed_image) override {
+    return Low16(Api().QvlSaveClrBMPFile(ansi_path, processed_image.data()));
+  }
+
+  std::int16_t Match(const std::uint8_t* probe, const std::uint8_t* stored,
+                     std::int16_t level) override {
+    return Low16(Api().QvlMatch(probe, stored, level));
+  }
+
+  std::int16_t MatchN(const std::uint8_t* probe, const std::uint8_t* first, std::int16_t count,
+                      std::int16_t level) override {
+    return Low16(Api().QvlMatchN(probe, first, count, level));
+  }
+
+ private:
+  struct EntryPoints {
+#define QVL_FIELD(name, params) name##Fn name = nullptr;
+    QVL_ENTRY_POINTS(QVL_FIELD)
+#undef QVL_FIELD
+  };
+
+  // Only the low 16 bits of a result mean anything.
+  static std::int16_t Low16(std::int32_t result) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(result & 0xFFFF));
+  }
+
+  const EntryPoints& Api() {
+    if (!loaded_) {
+      void* library = LoadScannerLibrary();
+#define QVL_RESOLVE(name, params) api_.name = reinterpret_cast<name##Fn>(Resolve(library, #name));
+      QVL_ENTRY_POINTS(QVL_RESOLVE)
+#undef QVL_RESOLVE
+      loaded_ = true;
+    }
+    return api_;
+  }
+
+  static void* Resolve(void* library, const char* name) {
+    void* address = FindLibrarySymbol(library, name);
+    if (!address) {
+      throw RunError(std::string("The scanner library ") + kScannerLibraryName +
+                     " has no entry point " + name);
+    }
+    return address;
+  }
+
+  EntryPoints api_;
+  bool loaded_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ScannerLibrary> NewVendorScannerLibrary() {
+  return std::make_unique<VendorScannerLibrary>();
+}
+
+}  // namespace qvl

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "scanner/scanner_library.h"
+#include "window/status_window.h"
+
+namespace qvl {
+
+// After a captured print: tells the user, has the library turn the raw image into the template
+// (`feature`) and the image to save (`processed_image`), and writes scan.bmp (by the library)
+// and feature.txt into `folder`. A failing library shows only as a template left all zero.
+void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
+                            const std::string& folder, const ImageBuffer& raw_image,
+                            FeatureBuffer& feature, ImageBuffer& processed_image);
+
+// feature.txt: every byte of the template in decimal, one per line, each line ending CR LF.
+std::string FeatureText(const FeatureBuffer& feature);
+
+}  // namespace qvl

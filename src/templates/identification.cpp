@@ -1,0 +1,45 @@
+#include "templates/identification.h"
+
+#include "base/numbers.h"
+#include "templates/template_files.h"
+#include "window/texts.h"
+
+namespace qvl {
+namespace {
+
+constexpr char kLevelName[] = "The match level (-LEVEL:)";
+
+std::string MatchingRecords(ScannerLibrary& scanner, const DatabaseBuffer& database,
+                            const FeatureBuffer& feature, double match_level) {
+  std::string list;
+  std::size_t count = database.record_count();
+  if (count == 0) return list;
+  std::int16_t level = ToInt16(match_level, kLevelName);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (scanner.Match(feature.data(), database.record(i), level) != 0) continue;
+    if (!list.empty()) list += ',';
+    list += std::to_string(i);
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string IdentifyInDatabase(ScannerLibrary& scanner, StatusWindow& window,
+                               const std::string& path, const FeatureBuffer& feature,
+                               double match_level, bool one_to_many, bool each_record) {
+  window.ShowTimer(kReadingDatabase);
+  DatabaseBuffer database = ReadDatabaseFile(path);
+  window.ShowTimer("");
+  std::string answer;
+  if (one_to_many) {
+    std::int16_t count = ToInt16(static_cast<double>(database.record_count()),
+                                 "The number of records in " + path);
+    std::int16_t level = ToInt16(match_level, kLevelName);
+    answer = std::to_string(scanner.MatchN(feature.data(), database.data(), count, level));
+  }
+  if (each_record) answer = MatchingRecords(scanner, database, feature, match_level);
+  return answer;
+}
+
+}  // namespace qvl

@@ -1,0 +1,51 @@
+#include "templates/template_files.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "base/error.h"
+#include "base/file.h"
+
+namespace qvl {
+
+void LoadTemplateFile(const std::string& path, FeatureBuffer& target, StatusWindow& window) {
+  InputFile file(path);
+  if (file.length() > target.size()) {
+    throw RunError(path + " is " + std::to_string(file.length()) +
+                   " bytes long; a stored template has at most " + std::to_string(target.size()));
+  }
+  FeatureBuffer bytes;
+  std::size_t got = file.Read(bytes.data(), static_cast<std::size_t>(file.length()));
+  for (std::size_t i = 0; i < got; ++i) {
+    window.PumpEvents();
+    target[i] = bytes[i];
+  }
+}
+
+DatabaseBuffer::DatabaseBuffer(std::size_t file_length) : file_length_(file_length) {
+  if (file_length == std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+  // Not zero-filled: the read fills it, and filling a large database twice costs real time.
+  bytes_.reset(new std::uint8_t[file_length + 1]);
+  bytes_[file_length] = 0;
+}
+
+DatabaseBuffer ReadDatabaseFile(const std::string& path) {
+  InputFile file(path);
+  auto too_large = [&] {
+    return RunError("Cannot read the database " + path + ": " + std::to_string(file.length()) +
+                    " bytes do not fit in memory");
+  };
+  if (file.length() >= std::numeric_limits<std::size_t>::max()) throw too_large();
+  try {
+    DatabaseBuffer buffer(static_cast<std::size_t>(file.length()));
+    std::size_t got = file.Read(buffer.data(), buffer.file_length());
+    // A file that shrank since its length was taken leaves zeros, never stale memory.
+    std::memset(buffer.data() + got, 0, buffer.file_length() - got);
+    return buffer;
+  } catch (const std::bad_alloc&) {
+    throw too_large();
+  }
+}
+
+}  // namespace qvl

@@ -1,0 +1,96 @@
+// The console stand-in for the window, for Linux: every text goes to stderr, Ctrl+C (SIGINT) is
+// the user closing the window, and the message box waits for Enter when someone can press it.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "window/status_window.h"
+#include "window/texts.h"
+
+namespace qvl {
+namespace {
+
+volatile sig_atomic_t g_closed = 0;
+
+void OnInterrupt(int) { g_closed = 1; }
+
+class ConsoleWindow : public StatusWindow {
+ public:
+  ConsoleWindow() : terminal_(isatty(STDERR_FILENO) != 0) {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);  // no SA_RESTART: Ctrl+C cuts a sleep short
+    std::cerr << "== " << kWindowCaption << " ==\n";
+    ShowInfo(kInitialInfo);
+    ShowTimer(kInitialTimer);
+  }
+
+  ~ConsoleWindow() override {
+    EndTimerLine();
+    signal(SIGINT, SIG_DFL);
+  }
+
+  void ShowInfo(const std::string& text) override {
+    if (!IsShown()) return;
+    EndTimerLine();
+    std::string shown = text;
+    for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;) shown.replace(at, 2, "\n");
+    std::cerr << shown << '\n';
+  }
+
+  void ShowTimer(const std::string& text) noexcept override {
+    if (!IsShown()) return;
+    // The window redraws only a changed text; a log gets each new text once.
+    if (text == timer_text_) return;
+    timer_text_ = text;
+    // On a terminal the countdown updates one line in place.
+    if (terminal_) {
+      std::cerr << "\r\033[K" << text << std::flush;
+      timer_line_open_ = !text.empty();
+    } else if (!text.empty()) {
+      std::cerr << text << '\n';
+    }
+  }
+
+  bool IsShown() override { return !g_closed && !hidden_; }
+
+  void PumpEvents() override {}  // signals arrive by themselves
+
+  void ShowMessage(const std::string& text) override {
+    EndTimerLine();
+    std::cerr << text << '\n';
+    if (isatty(STDIN_FILENO)) {
+      std::cerr << "[Enter]" << std::flush;
+      std::string line;
+      std::getline(std::cin, line);
+    }
+  }
+
+  void ReturnFocusToCaller() override { hidden_ = true; }  // the terminal keeps its focus
+
+ private:
+  void EndTimerLine() {
+    if (timer_line_open_) std::cerr << '\n';
+    timer_line_open_ = false;
+  }
+
+  bool terminal_;
+  bool timer_line_open_ = false;
+  std::string timer_text_;
+  bool hidden_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<StatusWindow> OpenStatusWindow() { return std::make_unique<ConsoleWindow>(); }
+
+void ShowFatalError(const std::string& message) {
+  std::cerr << kProgramName << ": error: " << message << std::endl;
+}
+
+}  // namespace qvl

@@ -1,0 +1,191 @@
+// The Win32 status window: a fixed-size top-level window with two static labels. Geometry is in
+// twips, as the window was first laid out, and scaled once by the display's DPI (the manifest
+// declares the program DPI-aware, so that DPI is the real one).
+
+#include <windows.h>
+
+#include "base/error.h"
+#include "base/win32_text.h"
+#include "window/status_window.h"
+#include "window/texts.h"
+
+namespace qvl {
+namespace {
+
+constexpr wchar_t kClassName[] = L"QvlCaptureForm1";
+
+// Layout in twips (1/1440 inch). The info label reaches 120 twips above the client area, which
+// keeps the title line close to the top edge.
+struct TwipBox {
+  int left, top, width, height;
+};
+constexpr int kClientWidth = 7110, kClientHeight = 5370;
+constexpr TwipBox kInfoBox = {0, -120, 7095, 4455};
+constexpr TwipBox kTimerBox = {0, 4440, 6975, 855};
+constexpr int kFontCentipoints = 2775;
+constexpr COLORREF kTimerColor = RGB(0, 0, 192);
+
+class Win32Window : public StatusWindow {
+ public:
+  Win32Window();
+  ~Win32Window() override;
+
+  void ShowInfo(const std::string& text) override;
+  void ShowTimer(const std::string& text) noexcept override;
+  bool IsShown() override { return hwnd_ && IsWindowVisible(hwnd_); }
+  void PumpEvents() override;
+  void ShowMessage(const std::string& text) override;
+  void ReturnFocusToCaller() override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void OnCreate();
+  LRESULT OnColorStatic(HDC dc, HWND control);
+  HWND CreateLabel(const TwipBox& box, const char* text);
+  int Scale(int twips) const { return MulDiv(twips, dpi_, 1440); }
+
+  HWND hwnd_ = nullptr;
+  HWND info_ = nullptr;
+  HWND timer_ = nullptr;
+  HFONT font_ = nullptr;
+  HWND caller_ = nullptr;  // the window that was active when the program started
+  int dpi_ = 96;
+};
+
+Win32Window::Win32Window() : caller_(GetForegroundWindow()) {
+  HDC screen = GetDC(nullptr);
+  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = WindowProc;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = kClassName;
+  if (!RegisterClassExW(&window_class))
+    throw RunError("Cannot register the window class: " + Win32ErrorText(GetLastError()));
+
+  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  RECT frame = {0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+  AdjustWindowRectEx(&frame, style, FALSE, 0);
+  if (!CreateWindowExW(0, kClassName, Widen(kWindowCaption).c_str(), style, CW_USEDEFAULT,
+                       CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                       nullptr, instance, this))
+    throw RunError("Cannot create the window: " + Win32ErrorText(GetLastError()));
+  ShowWindow(hwnd_, SW_SHOW);
+  UpdateWindow(hwnd_);
+}
+
+Win32Window::~Win32Window() {
+  if (hwnd_) DestroyWindow(hwnd_);
+  if (font_) DeleteObject(font_);
+}
+
+LRESULT CALLBACK Win32Window::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* window = static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    window->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+  }
+  auto* window = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!window) return DefWindowProcW(hwnd, message, wparam, lparam);
+  return window->HandleMessage(message, wparam, lparam);
+}
+
+LRESULT Win32Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  HWND hwnd = hwnd_;
+  switch (message) {
+    case WM_CREATE:
+      OnCreate();
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      return OnColorStatic(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
+    case WM_NCDESTROY:
+      // The close box destroys the window at once (DefWindowProc's WM_CLOSE); from then on the
+      // run works on nothing and IsShown is false.
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      hwnd_ = info_ = timer_ = nullptr;
+      break;
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+void Win32Window::OnCreate() {
+  font_ = CreateFontW(-MulDiv(kFontCentipoints, dpi_, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                      FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial Narrow");
+  info_ = CreateLabel(kInfoBox, kInitialInfo);
+  timer_ = CreateLabel(kTimerBox, kInitialTimer);
+}
+
+HWND Win32Window::CreateLabel(const TwipBox& box, const char* text) {
+  HWND label = CreateWindowExW(0, L"STATIC", Widen(text).c_str(),
+                               WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Scale(box.left),
+                               Scale(box.top), Scale(box.width), Scale(box.height), hwnd_,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  return label;
+}
+
+LRESULT Win32Window::OnColorStatic(HDC dc, HWND control) {
+  if (control == timer_) SetTextColor(dc, kTimerColor);
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+void Win32Window::ShowInfo(const std::string& text) {
+  if (info_) SetWindowTextW(info_, Widen(text).c_str());
+}
+
+void Win32Window::ShowTimer(const std::string& text) noexcept {
+  try {
+    if (timer_) SetWindowTextW(timer_, Widen(text).c_str());
+  } catch (...) {
+    // A countdown update never stops the run.
+  }
+}
+
+void Win32Window::PumpEvents() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void Win32Window::ShowMessage(const std::string& text) {
+  MessageBoxW(IsShown() ? hwnd_ : nullptr, Widen(text).c_str(), Widen(kProgramName).c_str(),
+              MB_OK);
+}
+
+void Win32Window::ReturnFocusToCaller() {
+  if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+  if (caller_ && caller_ != hwnd_ && IsWindow(caller_)) {
+    SetForegroundWindow(caller_);
+    return;
+  }
+  // The caller's window is gone: Shift+Alt+Tab hands the focus to whatever was active before.
+  INPUT keys[6] = {};
+  const WORD sequence[6] = {VK_SHIFT, VK_MENU, VK_TAB, VK_TAB, VK_MENU, VK_SHIFT};
+  for (int i = 0; i < 6; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = sequence[i];
+    if (i >= 3) keys[i].ki.dwFlags = KEYEVENTF_KEYUP;
+  }
+  SendInput(6, keys, sizeof(INPUT));
+}
+
+}  // namespace
+
+std::unique_ptr<StatusWindow> OpenStatusWindow() { return std::make_unique<Win32Window>(); }
+
+void ShowFatalError(const std::string& message) {
+  MessageBoxW(nullptr, Widen(message).c_str(), Widen(kProgramName).c_str(), MB_OK | MB_ICONERROR);
+}
+
+}  // namespace qvl

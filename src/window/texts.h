@@ -1,0 +1,30 @@
+#pragma once
+
+// The texts the user reads, in UTF-8. They are the program's fixed wording: callers and their
+// users know them, so they change only on purpose.
+
+#include <string>
+
+namespace qvl {
+
+inline constexpr char kProgramName[] = "qvlcapture";
+inline constexpr char kWindowCaption[] = "Биометрия для сканеров Quarvel от Tormel 2012-12-20";
+inline constexpr char kInitialInfo[] = "---";
+inline constexpr char kInitialTimer[] = "-";
+inline constexpr char kTitleVerify[] = "Верификация";
+inline constexpr char kTitleIdentify[] = "Идентификация";
+inline constexpr char kTitleVerifyIdentify[] = "Идентификация через верификацию";
+inline constexpr char kPrompt[] =
+    "Приложите палец к устройству и удерживайте, пока не изменится надпись! "
+    "Если необходимо, можно закрыть окно крестиком!";
+inline constexpr char kCaptured[] = "Отпечаток получен!";
+inline constexpr char kReadingDatabase[] = "Чтение базы отпечатков";
+// Names two minutes whatever the timeout: callers' users have always seen this text.
+inline constexpr char kTimeoutMessage[] =
+    "Произошел таймаут 2 минуты (120 секунд), попробуйте еще раз";
+
+// The instruction shown while waiting: the title of the requested mode (the last of verify,
+// identify, verify-identify that is set wins), then the prompt.
+std::string PromptText(bool verify, bool identify, bool verify_identify);
+
+}  // namespace qvl

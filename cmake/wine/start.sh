@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Starts an Xvfb display and one persistent Wine server with a ready prefix, for all the
+# Windows tests of a build: one Wine start per test would cost seconds each.
+set -eu
+export QVL_WINE_STATE=$1
+here=$(dirname "$0")
+"$here/stop.sh" "$QVL_WINE_STATE"
+mkdir -p "$QVL_WINE_STATE"
+rm -f "$QVL_WINE_STATE/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$QVL_WINE_STATE/display" \
+  </dev/null >/dev/null 2>&1 &
+echo $! >"$QVL_WINE_STATE/xvfb.pid"
+for _ in $(seq 100); do
+  [ -s "$QVL_WINE_STATE/display" ] && break
+  sleep 0.1
+done
+[ -s "$QVL_WINE_STATE/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+. "$here/env.sh"
+# The display must be set before the prefix's server first starts, or no window ever shows.
+mkdir -p "$WINEPREFIX"
+"$WINESERVER" -p </dev/null >/dev/null 2>&1
+"$WINE" wineboot -i </dev/null >/dev/null 2>&1
+echo "Wine ready on display $DISPLAY, prefix $WINEPREFIX"

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# End to end under Wine: the real qvlcapture.exe and the stand-in QvlScanner.dll in a fresh
+# program folder, a real window on the tests' Xvfb display, driven with xdotool.
+# Usage: wine_e2e.sh CASE BUILD_DIR   (inside the wine fixture: QVL_WINE_STATE set)
+set -u
+case_name=$1 build=$2
+. "$(dirname "$0")/../cmake/wine/env.sh"
+
+folder=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-XXXXXX")
+trap 'kill "$pid" 2>/dev/null; rm -rf "$folder"' EXIT
+cp "$build/qvlcapture.exe" "$build/QvlScanner.dll" "$folder/"
+caption='Биометрия для сканеров Quarvel от Tormel 2012-12-20'
+
+fail() { echo "FAIL ($case_name): $*"; exit 1; }
+
+# Starts the program in the background with the given arguments; extra environment comes from
+# the caller's exported QVLSIM_* variables.
+start() {
+  (cd / && exec "$WINE" "$folder/qvlcapture.exe" "$@" </dev/null >"$folder/wine.log" 2>&1) &
+  pid=$!
+}
+
+# Waits for the program to end and sets $status; fails after $1 seconds.
+finish() {
+  for _ in $(seq $(($1 * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      status=$?
+      return
+    fi
+    sleep 0.1
+  done
+  fail "the program did not end within $1 s"
+}
+
+# Prints the id of the visible window whose title is exactly $1, waiting up to $2 seconds.
+find_window() {
+  for _ in $(seq $(($2 * 10))); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+expect_file() {  # name, expected bytes (printf format)
+  local expected
+  expected=$(printf -- "$2" | od -An -c)
+  [ -e "$folder/$1" ] || fail "$1 is missing"
+  [ "$(od -An -c <"$folder/$1")" = "$expected" ] || fail "$1 holds $(od -An -c <"$folder/$1")"
+}
+
+case $case_name in
+  captured)
+    # The finger arrives after 2 s: time to find the window and look at it.
+    export QVLSIM_ARRIVE=2000ms
+    start -CONTROL:A17
+    window=$(find_window "$caption" 20) || fail "no window titled '$caption'"
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "$WIDTH" = 474 ] && [ "$HEIGHT" = 358 ] || fail "client area ${WIDTH}x$HEIGHT, want 474x358"
+    sleep 0.5
+    import -window root "$folder/shot.png"
+    blue=$(convert "$folder/shot.png" -alpha off -fill black +opaque 'rgb(0,0,192)' \
+      -fill white -opaque 'rgb(0,0,192)' -format '%[fx:round(mean*w*h)]' info:)
+    [ "$blue" -gt 20 ] || fail "the countdown is not drawn in dark blue ($blue pixels)"
+    finish 30
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_file result.txt '-1\r\nA17\r\n'
+    [ "$(grep -c $'\r$' "$folder/feature.txt")" = 257 ] || fail "feature.txt is not 257 CR LF lines"
+    [ "$(head -c 2 "$folder/scan.bmp")" = BM ] || fail "scan.bmp is not a BMP file"
+    ;;
+  timeout)
+    export QVLSIM_ARRIVE=never
+    printf '1\r\nold\r\n' >"$folder/result.txt"
+    start -TIMEOUT:0
+    box=$(find_window qvlcapture 20) || fail "no timeout message box"
+    sleep 1
+    kill -0 "$pid" 2>/dev/null || fail "the program ended while its message box was open"
+    expect_file result.txt ''
+    xdotool windowfocus --sync "$box" key Return
+    finish 20
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_file result.txt ''
+    ;;
+  closed)
+    export QVLSIM_ARRIVE=never
+    start -TIMEOUT:60 -CONTROL:x
+    window=$(find_window "$caption" 20) || fail "no window titled '$caption'"
+    sleep 0.5
+    xdotool windowfocus "$window" key alt+F4
+    finish 10
+    [ "$status" = 0 ] || fail "exit status $status"
+    find_window qvlcapture 0 >/dev/null && fail "a message box appeared"
+    expect_file result.txt ''
+    ;;
+  missing_library)
+    rm "$folder/QvlScanner.dll"
+    start
+    box=$(find_window qvlcapture 20) || fail "no error message box"
+    xdotool windowfocus --sync "$box" key Return
+    finish 20
+    [ "$status" = 1 ] || fail "exit status $status, want 1"
+    expect_file result.txt ''
+    ;;
+  *) fail "unknown case" ;;
+esac
+echo "PASS ($case_name)"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12, as root), builds the linux, win64 and win32 presets and
+# runs every test. CI runs exactly this.
+set -eu
+cd "$(dirname "$0")/.."
+
+packages=(cmake make g++ libgtest-dev libbenchmark-dev
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+          wine64 xvfb xdotool imagemagick fonts-liberation)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+status=0
+for preset in linux win64 win32; do
+  echo "=== $preset"
+  cmake --preset "$preset" -DQVL_BUILD_TESTS=ON >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" || status=1
+done
+exit $status

@@ -9,6 +9,8 @@ namespace {
 
 constexpr char kLevelName[] = "The match level (-LEVEL:)";
 
+}  // namespace
+
 std::string MatchingRecords(ScannerLibrary& scanner, const DatabaseBuffer& database,
                             const FeatureBuffer& feature, double match_level) {
   std::string list;
@@ -22,8 +24,6 @@ std::string MatchingRecords(ScannerLibrary& scanner, const DatabaseBuffer& datab
   }
   return list;
 }
-
-}  // namespace
 
 std::string IdentifyInDatabase(ScannerLibrary& scanner, StatusWindow& window,
                                const std::string& path, const FeatureBuffer& feature,

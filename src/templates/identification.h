@@ -3,9 +3,14 @@
 #include <string>
 
 #include "scanner/scanner_library.h"
+#include "templates/template_files.h"
 #include "window/status_window.h"
 
 namespace qvl {
+
+// The numbers of the records that match `feature`, in increasing order, comma-separated.
+std::string MatchingRecords(ScannerLibrary& scanner, const DatabaseBuffer& database,
+                            const FeatureBuffer& feature, double match_level);
 
 // Searches the template database at `path` for the captured template. One-to-many
 // (`one_to_many`) reports the library's answer in decimal; record by record (`each_record`)

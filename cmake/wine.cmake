@@ -17,7 +17,7 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 add_test(NAME unit COMMAND qvl_tests)
 set(QVL_WINE_TESTS unit)
-foreach(case captured timeout closed missing_library)
+foreach(case captured timeout closed missing_library verify identify long_template unicode_folder)
   add_test(NAME wine_e2e_${case}
     COMMAND ${PROJECT_SOURCE_DIR}/e2e/wine_e2e.sh ${case} ${CMAKE_BINARY_DIR})
   list(APPEND QVL_WINE_TESTS wine_e2e_${case})

@@ -6,8 +6,10 @@ set -u
 case_name=$1 build=$2
 . "$(dirname "$0")/../cmake/wine/env.sh"
 
+pid=
 folder=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-XXXXXX")
-trap 'kill "$pid" 2>/dev/null; rm -rf "$folder"' EXIT
+top=$folder
+trap 'kill "$pid" 2>/dev/null; rm -rf "$top"' EXIT
 cp "$build/qvlcapture.exe" "$build/QvlScanner.dll" "$folder/"
 caption='Биометрия для сканеров Quarvel от Tormel 2012-12-20'
 
@@ -41,6 +43,17 @@ find_window() {
     sleep 0.1
   done
   return 1
+}
+
+# Runs the Windows qvlsim with the given arguments, from Z:\ so Unix paths work.
+qvlsim() {
+  (cd / && "$WINE" "$build/qvlsim.exe" "$@" </dev/null >/dev/null 2>&1) || fail "qvlsim $*"
+}
+
+# Runs the program to its end with the given arguments; fails after 30 s.
+run() {
+  start "$@"
+  finish 30
 }
 
 expect_file() {  # name, expected bytes (printf format)
@@ -101,6 +114,47 @@ case $case_name in
     finish 20
     [ "$status" = 1 ] || fail "exit status $status, want 1"
     expect_file result.txt ''
+    ;;
+  verify)
+    export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7
+    qvlsim enroll --finger 7 --out "$folder/verify1.bin"
+    run -CVERIFY -CONTROL:same
+    expect_file result.txt '1\r\nsame\r\n'
+    QVLSIM_FINGER=8 run -CVERIFY -CONTROL:other
+    expect_file result.txt '0\r\nother\r\n'
+    ;;
+  identify)
+    export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7
+    qvlsim database --fingers 1000 --include 7@12 --include 7@500 --include 7@999 \
+      --out "$folder/staff.bin"
+    run -CVERIMATCH -MFILE:staff.bin -CONTROL:A17
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_file result.txt '12,500,999\r\nA17\r\n'
+    ;;
+  long_template)
+    # 258 bytes cannot be a template: an error stop with feature.txt already complete.
+    export QVLSIM_ARRIVE=1polls
+    head -c 258 /dev/zero >"$folder/verify1.bin"
+    start -CVERIFY -CONTROL:x
+    box=$(find_window qvlcapture 20) || fail "no error message box"
+    xdotool windowfocus --sync "$box" key Return
+    finish 20
+    [ "$status" = 1 ] || fail "exit status $status, want 1"
+    expect_file result.txt ''
+    [ "$(grep -c $'\r$' "$folder/feature.txt")" = 257 ] || fail "feature.txt is incomplete"
+    ;;
+  unicode_folder)
+    # Ω is in neither the Western nor the Cyrillic ANSI code page: the library gets the folder's
+    # short name, and scan.bmp still lands in the folder.
+    unicode="$folder/папка Ω"
+    mkdir "$unicode"
+    mv "$folder/qvlcapture.exe" "$folder/QvlScanner.dll" "$unicode/"
+    folder=$unicode
+    export QVLSIM_ARRIVE=1polls
+    run -CONTROL:ok
+    [ "$status" = 0 ] || fail "exit status $status"
+    expect_file result.txt '-1\r\nok\r\n'
+    [ "$(head -c 2 "$folder/scan.bmp" 2>/dev/null)" = BM ] || fail "scan.bmp is not in $folder"
     ;;
   *) fail "unknown case" ;;
 esac

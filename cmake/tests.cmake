@@ -16,6 +16,7 @@ add_executable(qvl_tests
   src/scanner/capture_wait_test.cpp
   src/templates/enrollment_test.cpp
   src/templates/identification_test.cpp
+  src/templates/template_files_test.cpp
   src/templates/verification_test.cpp
   src/testing/fakes.cpp
   src/window/texts_test.cpp)

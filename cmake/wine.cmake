@@ -15,9 +15,13 @@ add_test(NAME wine_stop COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine/stop.sh ${QVL_W
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
+add_executable(focus_caller WIN32 e2e/focus_caller.cpp)
+target_link_options(focus_caller PRIVATE -municode)
+
 add_test(NAME unit COMMAND qvl_tests)
 set(QVL_WINE_TESTS unit)
-foreach(case captured timeout closed missing_library verify identify long_template unicode_folder)
+foreach(case captured timeout closed closed_slow missing_library verify identify long_template
+        unicode_folder picture_96 picture_144 focus)
   add_test(NAME wine_e2e_${case}
     COMMAND ${PROJECT_SOURCE_DIR}/e2e/wine_e2e.sh ${case} ${CMAKE_BINARY_DIR})
   list(APPEND QVL_WINE_TESTS wine_e2e_${case})

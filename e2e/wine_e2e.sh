@@ -63,6 +63,30 @@ expect_file() {  # name, expected bytes (printf format)
   [ "$(od -An -c <"$folder/$1")" = "$expected" ] || fail "$1 holds $(od -An -c <"$folder/$1")"
 }
 
+# How many pixels of the window picture $1, in the box $2 (WxH+X+Y), are exactly colour $3.
+count_colour() {
+  convert "$1" -crop "$2" +repage -alpha off -fill black +opaque "$3" -fill white -opaque "$3" \
+    -format '%[fx:round(mean*w*h)]' info:
+}
+
+# How many pixels of picture $1 in the box $2 are dark (text).
+count_dark() {
+  convert "$1" -crop "$2" +repage -alpha off -colorspace gray -threshold 45% \
+    -format '%[fx:round((1-mean)*w*h)]' info:
+}
+
+# Saves a picture of window $1 as $2.png beside the build's other pictures.
+picture() {
+  mkdir -p "$build/pictures"
+  import -window "$1" "$build/pictures/$2.png"
+  echo "$build/pictures/$2.png"
+}
+
+set_dpi() {
+  "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+    </dev/null >/dev/null 2>&1
+}
+
 case $case_name in
   captured)
     # The finger arrives after 2 s: time to find the window and look at it.
@@ -155,6 +179,75 @@ case $case_name in
     [ "$status" = 0 ] || fail "exit status $status"
     expect_file result.txt '-1\r\nok\r\n'
     [ "$(head -c 2 "$folder/scan.bmp" 2>/dev/null)" = BM ] || fail "scan.bmp is not in $folder"
+    ;;
+  closed_slow)
+    # Closed while the library is busy in a slow poll: noticed at the next pump.
+    export QVLSIM_ARRIVE=never QVLSIM_DELAY_MS=1500 QVLSIM_DELAY_CALLS=poll
+    start -TIMEOUT:60
+    window=$(find_window "$caption" 20) || fail "no window titled '$caption'"
+    sleep 0.3
+    xdotool windowfocus "$window" key alt+F4
+    finish 10
+    [ "$status" = 0 ] || fail "exit status $status"
+    find_window qvlcapture 0 >/dev/null && fail "a message box appeared"
+    expect_file result.txt ''
+    ;;
+  picture_96|picture_144)
+    # The window as the user sees it, at the prompt, during the countdown, after the capture, and
+    # the timeout box. Sizes in twips scale by the display's DPI.
+    dpi=${case_name#picture_}
+    set_dpi "$dpi"
+    trap 'set_dpi 96; kill "$pid" 2>/dev/null; rm -rf "$top"' EXIT
+    px() { echo $((($1 * dpi + 720) / 1440)); }  # twips to pixels, rounded
+    info_box="$(px 7095)x$(($(px 4455) - $(px 120)))+0+0"
+    timer_box="$(px 6975)x$(px 855)+0+$(px 4440)"
+    export QVLSIM_ARRIVE=2200ms QVLSIM_DELAY_MS=2000 QVLSIM_DELAY_CALLS=process
+    start -CVERIFY -TIMEOUT:5
+    window=$(find_window "$caption" 20) || fail "no window titled '$caption'"
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "$WIDTH" = "$(px 7110)" ] && [ "$HEIGHT" = "$(px 5370)" ] ||
+      fail "client area ${WIDTH}x$HEIGHT at $dpi DPI, want $(px 7110)x$(px 5370)"
+    sleep 0.4
+    prompt=$(picture "$window" "prompt-$dpi")
+    sleep 1.2
+    countdown=$(picture "$window" "countdown-$dpi")
+    sleep 1.6  # the finger came at 2.2 s; processing takes 2 s
+    captured=$(picture "$window" "captured-$dpi")
+    [ "$(count_dark "$prompt" "$info_box")" -gt 1000 ] || fail "no prompt text"
+    [ "$(count_colour "$prompt" "$timer_box" 'rgb(0,0,192)')" -gt 20 ] || fail "no dark-blue countdown"
+    [ "$(count_colour "$prompt" "$info_box" 'rgb(0,0,192)')" = 0 ] || fail "blue in the info line"
+    convert "$prompt" -crop "$timer_box" +repage "$folder/a.png"
+    convert "$countdown" -crop "$timer_box" +repage "$folder/b.png"
+    [ "$(compare -metric AE "$folder/a.png" "$folder/b.png" null: 2>&1)" != 0 ] ||
+      fail "the countdown did not change"
+    [ "$(count_dark "$captured" "$info_box")" -gt 300 ] || fail "no text after the capture"
+    [ "$(count_dark "$captured" "$info_box")" -lt "$(count_dark "$prompt" "$info_box")" ] ||
+      fail "the info line still shows the prompt"
+    [ "$(count_colour "$captured" "$timer_box" 'rgb(0,0,192)')" = 0 ] || fail "timer not cleared"
+    finish 20
+    # The timeout box: its text and the OK button in the lower part.
+    export QVLSIM_ARRIVE=never
+    start -TIMEOUT:0
+    box=$(find_window qvlcapture 20) || fail "no timeout message box"
+    sleep 0.5
+    shot=$(picture "$box" "timeout-box-$dpi")
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+    [ "$(count_dark "$shot" "${WIDTH}x$((HEIGHT / 2))+0+0")" -gt 200 ] || fail "no text in the box"
+    [ "$(count_dark "$shot" "${WIDTH}x$((HEIGHT / 2))+0+$((HEIGHT / 2))")" -gt 20 ] ||
+      fail "no button in the box"
+    xdotool windowfocus --sync "$box" key Return
+    finish 20
+    ;;
+  focus)
+    # A caller window starts the program with -FOCUS and must be active again afterwards.
+    export QVLSIM_ARRIVE=1000ms
+    cp "$build/focus_caller.exe" "$folder/"
+    (cd / && "$WINE" "$folder/focus_caller.exe" "$folder/qvlcapture.exe" -FOCUS -CONTROL:f \
+      </dev/null >"$folder/caller.log" 2>&1) &
+    pid=$!
+    finish 30
+    [ "$status" = 0 ] || fail "the caller is not active after the run: $(cat "$folder/caller.log")"
+    expect_file result.txt '-1\r\nf\r\n'
     ;;
   *) fail "unknown case" ;;
 esac

@@ -54,23 +54,30 @@ struct Device {
 };
 Device g_device;
 
-// A call takes this long when QVLSIM_DELAY_MS is set: a slow device or a busy library.
-void Delay() {
-  long ms = EnvNumber("QVLSIM_DELAY_MS", 0);
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-bool Fails(const char* operation) {
-  const char* list = std::getenv("QVLSIM_FAIL");
+// Whether the comma-separated list in variable `name` holds `operation`.
+bool Listed(const char* name, const char* operation) {
+  const char* list = std::getenv(name);
   if (!list) return false;
   std::string padded = "," + std::string(list) + ",";
   return padded.find("," + std::string(operation) + ",") != std::string::npos;
 }
 
+bool Fails(const char* operation) { return Listed("QVLSIM_FAIL", operation); }
+
+// A slow device or a busy library: QVLSIM_DELAY_MS is how long a call takes, and
+// QVLSIM_DELAY_CALLS names the calls that take it (open, poll, process, bmp, match, matchn);
+// every call but match when it is not set.
+void Delay(const char* operation) {
+  long ms = EnvNumber("QVLSIM_DELAY_MS", 0);
+  bool delayed = std::getenv("QVLSIM_DELAY_CALLS") ? Listed("QVLSIM_DELAY_CALLS", operation)
+                                                   : std::strcmp(operation, "match") != 0;
+  if (ms > 0 && delayed) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 }  // namespace
 
 QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
-  Delay();
+  Delay("open");
   if (Fails("open")) return -1;
   g_device.open = true;
   g_device.opened_at = Clock::now();
@@ -82,7 +89,7 @@ QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
 }
 
 QVL_EXPORT int32_t QVL_CALL QvlGetImage(int32_t, uint8_t* raw_image, int16_t* capture_flag) {
-  Delay();
+  Delay("poll");
   if (!g_device.open) return -1;
   ++g_device.polls;
   Arrival arrival = ReadArrival();
@@ -103,7 +110,7 @@ QVL_EXPORT int32_t QVL_CALL QvlGetImage(int32_t, uint8_t* raw_image, int16_t* ca
 
 QVL_EXPORT int32_t QVL_CALL QvlProcess(const uint8_t* raw_image, uint8_t* feature,
                                        uint8_t* processed_image, int32_t, int32_t) {
-  Delay();
+  Delay("process");
   if (Fails("process")) return -1;
   qvlsim::EnhanceImage(raw_image, processed_image);
   qvlsim::ExtractTemplate(raw_image, feature);
@@ -111,7 +118,7 @@ QVL_EXPORT int32_t QVL_CALL QvlProcess(const uint8_t* raw_image, uint8_t* featur
 }
 
 QVL_EXPORT int32_t QVL_CALL QvlSaveClrBMPFile(const char* ansi_path, const uint8_t* processed_image) {
-  Delay();
+  Delay("bmp");
   if (Fails("bmp")) return -1;
   return qvlsim::SaveBmp(ansi_path, processed_image) ? 0 : -1;
 }
@@ -119,6 +126,7 @@ QVL_EXPORT int32_t QVL_CALL QvlSaveClrBMPFile(const char* ansi_path, const uint8
 // 0 when the templates match at `level` (higher is stricter), 1 when they do not.
 // QVLSIM_MATCH_RESULT replaces the answer, to test how odd values are taken.
 QVL_EXPORT int32_t QVL_CALL QvlMatch(const uint8_t* probe, const uint8_t* stored, int32_t level) {
+  Delay("match");
   long forced = EnvNumber("QVLSIM_MATCH_RESULT", 1L << 20);
   if (forced != 1L << 20) return static_cast<int32_t>(forced);
   return qvlsim::TemplatesMatch(probe, stored, static_cast<int16_t>(level)) ? 0 : 1;
@@ -128,7 +136,7 @@ QVL_EXPORT int32_t QVL_CALL QvlMatch(const uint8_t* probe, const uint8_t* stored
 // does. QVLSIM_MATCH_RESULT replaces the answer here too.
 QVL_EXPORT int32_t QVL_CALL QvlMatchN(const uint8_t* probe, const uint8_t* first, int32_t count,
                                       int32_t level) {
-  Delay();
+  Delay("matchn");
   long forced = EnvNumber("QVLSIM_MATCH_RESULT", 1L << 20);
   if (forced != 1L << 20) return static_cast<int32_t>(forced);
   int best = -1, best_score = -1;

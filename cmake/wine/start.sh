@@ -20,4 +20,7 @@ done
 mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+# The window asks for Arial Narrow; Liberation Sans Narrow has its metrics and Cyrillic glyphs.
+"$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial Narrow' /t REG_SZ \
+  /d 'Liberation Sans Narrow' /f </dev/null >/dev/null 2>&1
 echo "Wine ready on display $DISPLAY, prefix $WINEPREFIX"

@@ -43,6 +43,7 @@ class Win32Window : public StatusWindow {
   void OnCreate();
   LRESULT OnColorStatic(HDC dc, HWND control);
   HWND CreateLabel(const TwipBox& box, const char* text);
+  static void SetLabel(HWND label, const std::string& text);
   int Scale(int twips) const { return MulDiv(twips, dpi_, 1440); }
 
   HWND hwnd_ = nullptr;
@@ -138,13 +139,20 @@ LRESULT Win32Window::OnColorStatic(HDC dc, HWND control) {
   return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
 }
 
-void Win32Window::ShowInfo(const std::string& text) {
-  if (info_) SetWindowTextW(info_, Widen(text).c_str());
+// Paints the new text at once: the steps that follow (processing, reading a database) may take
+// a while without pumping events, and the user should read what is happening meanwhile. Only
+// the label's paint is processed; input, the close box included, waits for the next pump.
+void Win32Window::SetLabel(HWND label, const std::string& text) {
+  if (!label) return;
+  SetWindowTextW(label, Widen(text).c_str());
+  UpdateWindow(label);
 }
+
+void Win32Window::ShowInfo(const std::string& text) { SetLabel(info_, text); }
 
 void Win32Window::ShowTimer(const std::string& text) noexcept {
   try {
-    if (timer_) SetWindowTextW(timer_, Widen(text).c_str());
+    SetLabel(timer_, text);
   } catch (...) {
     // A countdown update never stops the run.
   }

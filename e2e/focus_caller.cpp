@@ -1,0 +1,42 @@
+// A caller with a window of its own, for the focus test: it takes the focus, starts
+// qvlcapture.exe with -FOCUS, waits for it while serving its window, and exits 0 when its
+// window is the active one again afterwards (1 when it is not, 2 when it could not start).
+// Usage: focus_caller.exe PROGRAM [ARGUMENTS]
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_tail, int) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = instance;
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.lpszClassName = L"QvlFocusCaller";
+  RegisterClassW(&window_class);
+  HWND caller = CreateWindowW(L"QvlFocusCaller", L"qvl caller", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                              600, 400, 300, 200, nullptr, nullptr, instance, nullptr);
+  SetForegroundWindow(caller);
+
+  std::wstring command = command_tail;
+  STARTUPINFOW startup = {sizeof startup};
+  PROCESS_INFORMATION process;
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return 2;
+  // Keep the window served while the program runs, as a real caller would.
+  MSG message;
+  while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) ==
+         WAIT_OBJECT_0 + 1) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  for (int i = 0; i < 25; ++i) {  // let the focus change settle
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(20);
+  }
+  wchar_t title[256] = L"";
+  GetWindowTextW(GetForegroundWindow(), title, 256);
+  std::printf("active window: %ls\n", title);
+  return GetForegroundWindow() == caller ? 0 : 1;
+}

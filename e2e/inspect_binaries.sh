@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what the Windows binaries promise without running them: the program imports only
-# system DLLs (no MinGW runtime to ship), and the stand-in library exports the six entry points
-# under their plain names, as GetProcAddress looks them up.
+# system DLLs (no MinGW runtime to ship) and carries its version resource and manifest, and the
+# stand-in library exports the six entry points under their plain names, as GetProcAddress
+# looks them up.
 set -u
 objdump=$1 program=$2 library=$3
 status=0
@@ -18,6 +19,9 @@ if [ "$exports" != "$expected" ]; then
   echo "FAIL: $library exports '$exports', expected '$expected'"
   status=1
 fi
+# The version resource (UTF-16 strings) and the manifest that declares DPI awareness.
+strings -el "$program" | grep -qx ProductVersion || { echo "FAIL: no version resource"; status=1; }
+strings "$program" | grep -q '<dpiAware' || { echo "FAIL: no DPI-aware manifest"; status=1; }
 echo "imports: $imports"
 echo "exports: $exports"
 exit $status

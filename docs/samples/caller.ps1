@@ -1,0 +1,14 @@
+# Starts qvlcapture.exe from this folder to verify a finger against verify1.bin, waits for it,
+# and prints its answer. Exit status: 0 with an answer, 1 when no print was taken, 2 when
+# qvlcapture stopped with an error.
+$here = Split-Path -Parent $MyInvocation.MyCommand.Path
+# A fresh token: the second line of result.txt proves the answer is this run's.
+$token = [guid]::NewGuid().ToString('N')
+$program = Start-Process -FilePath (Join-Path $here 'qvlcapture.exe') -WorkingDirectory $here `
+    -ArgumentList '-CVERIFY', '-TIMEOUT:60', "-CONTROL:$token" -Wait -PassThru
+if ($program.ExitCode -ne 0) { Write-Output 'qvlcapture stopped with an error'; exit 2 }
+# Single-byte text in the system's ANSI code page: -Encoding Default in Windows PowerShell 5.1.
+$lines = @(Get-Content -Path (Join-Path $here 'result.txt') -Encoding Default)
+if ($lines.Count -lt 2 -or $lines[1] -ne $token) { Write-Output 'no print was taken'; exit 1 }
+Write-Output "answer: $($lines[0])"
+exit 0

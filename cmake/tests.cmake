@@ -6,7 +6,12 @@ if(CMAKE_CROSSCOMPILING)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 else()
-  find_package(GTest REQUIRED)
+  find_package(GTest)
+  if(NOT GTest_FOUND)
+    # The demo needs no tests; the test presets fail on a build without any.
+    message(WARNING "GoogleTest not found (apt-get install libgtest-dev): no tests are built")
+    return()
+  endif()
 endif()
 
 add_executable(qvl_tests

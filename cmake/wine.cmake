@@ -24,7 +24,8 @@ set_target_properties(sample_caller PROPERTIES OUTPUT_NAME caller)
 add_test(NAME unit COMMAND qvl_tests)
 set(QVL_WINE_TESTS unit)
 foreach(case captured timeout closed closed_slow missing_library verify identify long_template
-        unicode_folder picture_96 picture_144 focus sample_c sample_cmd)
+        unicode_folder picture_96 picture_144 focus sample_c sample_cmd fault_process
+        fault_match token_bytes)
   add_test(NAME wine_e2e_${case}
     COMMAND ${PROJECT_SOURCE_DIR}/e2e/wine_e2e.sh ${case} ${CMAKE_BINARY_DIR})
   list(APPEND QVL_WINE_TESTS wine_e2e_${case})

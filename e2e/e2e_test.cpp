@@ -42,7 +42,7 @@ class EndToEndTest : public testing::Test {
   // Runs the program with `args` and extra environment; sends SIGINT after `interrupt_ms`
   // when that is not negative.
   Outcome Run(std::vector<std::string> args, std::vector<std::string> env = {},
-              int interrupt_ms = -1) {
+              int interrupt_ms = -1, bool as_nobody = false) {
     std::string log = dir.File("stderr.log");
     pid_t child = fork();
     if (child == 0) {
@@ -51,6 +51,7 @@ class EndToEndTest : public testing::Test {
       dup2(null_in, STDIN_FILENO);
       dup2(err, STDERR_FILENO);
       for (std::string& setting : env) putenv(setting.data());
+      if (as_nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
       std::string program = folder + "/qvlcapture";
       std::vector<char*> argv{program.data()};
       for (std::string& arg : args) argv.push_back(arg.data());
@@ -194,6 +195,128 @@ TEST_F(EndToEndTest, FolderWithSpacesAndCyrillic) {
   EXPECT_EQ(outcome.exit_code, 0) << outcome.stderr_text;
   EXPECT_EQ(ReadInFolder("result.txt"), "-1\r\nok\r\n");
   EXPECT_EQ(ReadInFolder("scan.bmp").substr(0, 2), "BM");
+}
+
+// Faults injected through the stand-in library: the run does what the library's answers mean,
+// never crashes, and result.txt is empty or complete.
+
+TEST_F(EndToEndTest, FaultDeviceThatFailsToOpenNeverDeliversAPrint) {
+  Outcome outcome = Run({"-TIMEOUT:0"}, {"QVLSIM_FAIL=open", "QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(ReadInFolder("result.txt"), "");
+  EXPECT_TRUE(Has(outcome.stderr_text, "таймаут"));
+}
+
+TEST_F(EndToEndTest, FaultProcessingLeavesAZeroTemplateThatIsStillWritten) {
+  Outcome outcome = Run({"-CONTROL:t"}, {"QVLSIM_FAIL=process", "QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 0);
+  std::string zeros;
+  for (int i = 0; i < 257; ++i) zeros += "0\r\n";
+  EXPECT_EQ(ReadInFolder("feature.txt"), zeros);
+  EXPECT_EQ(ReadInFolder("result.txt"), "-1\r\nt\r\n");
+}
+
+TEST_F(EndToEndTest, FaultSavingTheImageOnlyLosesTheImage) {
+  Outcome outcome = Run({"-CONTROL:t"}, {"QVLSIM_FAIL=bmp", "QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(ReadInFolder("scan.bmp"), "<missing>");
+  EXPECT_EQ(ReadInFolder("result.txt"), "-1\r\nt\r\n");
+}
+
+TEST_F(EndToEndTest, FaultOddMatchResultsAreReadAsTheirLow16Bits) {
+  Qvlsim("enroll --finger 1 --out " + folder + "/verify1.bin");
+  Qvlsim("database --fingers 3 --out " + folder + "/match.bin");
+  auto answer = [&](const char* forced, const char* mode) {
+    Run({mode}, {"QVLSIM_ARRIVE=1polls", std::string("QVLSIM_MATCH_RESULT=") + forced});
+    return ReadInFolder("result.txt");
+  };
+  EXPECT_EQ(answer("-5", "-CVERIFY"), "0\r\n\r\n");
+  EXPECT_EQ(answer("-5", "-CMATCH"), "-5\r\n\r\n");
+  EXPECT_EQ(answer("70000", "-CMATCH"), "4464\r\n\r\n");
+  EXPECT_EQ(answer("65536", "-CVERIFY"), "1\r\n\r\n");  // low 16 bits 0: a match
+  EXPECT_EQ(answer("-32769", "-CVERIMATCH"), "\r\n\r\n");
+}
+
+TEST_F(EndToEndTest, FaultSlowLibraryCallIsWaitedFor) {
+  Outcome outcome = Run({"-CONTROL:slow"}, {"QVLSIM_ARRIVE=1polls", "QVLSIM_DELAY_MS=1200",
+                                            "QVLSIM_DELAY_CALLS=open,process"});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(ReadInFolder("result.txt"), "-1\r\nslow\r\n");
+}
+
+// Bad input: the behaviour the caller relies on, or a clear error stop; nothing lost.
+
+TEST_F(EndToEndTest, BinaryBytesInCommandFileReachResultByteForByte) {
+  std::string token("\x01\x00\xff\xc0\x7f\x0b", 6);
+  std::ofstream(folder + "/command.txt", std::ios::binary) << "-CONTROL:" << token << " -focus";
+  Outcome outcome = Run({}, {"QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(ReadInFolder("result.txt"), "-1\r\n" + token + "\r\n");
+}
+
+TEST_F(EndToEndTest, TenMegabyteCommandFile) {
+  std::ofstream(folder + "/command.txt") << "-CONTROL:first " << std::string(10 << 20, 'x');
+  Outcome outcome = Run({}, {"QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(ReadInFolder("result.txt"), "-1\r\nfirst\r\n");
+}
+
+TEST_F(EndToEndTest, LongCyrillicTokenReachesResultByteForByte) {
+  std::string token;
+  for (int i = 0; i < 100 * 1024; ++i) token += static_cast<char>(0xC0 + i % 64);  // CP1251 А..я
+  Outcome outcome = Run({"-CONTROL:" + token}, {"QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(ReadInFolder("result.txt"), "-1\r\n" + token + "\r\n");
+}
+
+TEST_F(EndToEndTest, NumberTooLargeStopsNamingTheSwitch) {
+  Outcome outcome = Run({"-TIMEOUT:1e999"}, {"QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_TRUE(Has(outcome.stderr_text, "-TIMEOUT:")) << outcome.stderr_text;
+  EXPECT_EQ(ReadInFolder("result.txt"), "");
+}
+
+TEST_F(EndToEndTest, DatabaseThatIsAFolderStopsNamingIt) {
+  fs::create_directory(folder + "/match.bin");
+  Outcome outcome = Run({"-CMATCH", "-CONTROL:t"}, {"QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_TRUE(Has(outcome.stderr_text, "match.bin")) << outcome.stderr_text;
+  EXPECT_EQ(ReadInFolder("result.txt"), "");
+  std::string feature = ReadInFolder("feature.txt");
+  EXPECT_EQ(std::count(feature.begin(), feature.end(), '\n'), 257);
+}
+
+TEST_F(EndToEndTest, DatabaseTooLargeForMemoryStopsNamingIt) {
+  // A sparse file of 8 TiB: no machine here has that much memory, and the file costs no disk.
+  {
+    std::ofstream(folder + "/huge.bin").put('\0');
+  }
+  std::error_code error;
+  fs::resize_file(folder + "/huge.bin", std::uintmax_t{1} << 43, error);
+  if (error) GTEST_SKIP() << "this file system cannot hold an 8 TiB sparse file";
+  Outcome outcome = Run({"-CVERIMATCH", "-MFILE:huge.bin"}, {"QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_TRUE(Has(outcome.stderr_text, "huge.bin")) << outcome.stderr_text;
+  EXPECT_EQ(ReadInFolder("result.txt"), "");
+}
+
+TEST_F(EndToEndTest, VerifyFileThatIsAFolderCountsAsMissing) {
+  fs::create_directory(folder + "/verify1.bin");
+  Run({"-CVERIFY"}, {"QVLSIM_ARRIVE=1polls"});
+  EXPECT_EQ(ReadInFolder("result.txt"), "0\r\n\r\n");
+}
+
+TEST_F(EndToEndTest, ReadOnlyFolderStopsBeforeTheScannerOpens) {
+  // Root may write anywhere, so the program runs as nobody there.
+  fs::permissions(folder, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  fs::permissions(dir.path(), fs::perms::others_exec | fs::perms::others_read,
+                  fs::perm_options::add);
+  Outcome outcome = Run({}, {"QVLSIM_ARRIVE=1polls"}, -1, geteuid() == 0);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_TRUE(Has(outcome.stderr_text, "result.txt")) << outcome.stderr_text;
+  EXPECT_EQ(ReadInFolder("feature.txt"), "<missing>");
+  fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
 }
 
 }  // namespace

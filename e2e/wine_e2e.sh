@@ -252,6 +252,32 @@ case $case_name in
     QVLSIM_FINGER=8 output=$(cd "$folder" && "$WINE" "${sample[@]}" </dev/null 2>/dev/null | tr -d '\r')
     [ "$output" = "answer: 0" ] || fail "the sample printed '$output' for another finger"
     ;;
+  fault_process)
+    # Processing fails: the template stays zero and is still written; the run goes on.
+    export QVLSIM_ARRIVE=1polls QVLSIM_FAIL=process,bmp
+    run -CONTROL:t
+    [ "$status" = 0 ] || fail "exit status $status"
+    [ "$(tr -d '\r' <"$folder/feature.txt" | sort -u)" = 0 ] || fail "feature.txt is not all zero"
+    [ "$(grep -c $'\r$' "$folder/feature.txt")" = 257 ] || fail "feature.txt is not 257 lines"
+    [ -e "$folder/scan.bmp" ] && fail "scan.bmp appeared though saving failed"
+    expect_file result.txt '-1\r\nt\r\n'
+    ;;
+  fault_match)
+    # Odd library answers are read as their low 16 bits, through the stdcall/x64 binding.
+    export QVLSIM_ARRIVE=1polls
+    qvlsim database --fingers 3 --out "$folder/match.bin"
+    QVLSIM_MATCH_RESULT=70000 run -CMATCH
+    expect_file result.txt '4464\r\n\r\n'
+    QVLSIM_MATCH_RESULT=-5 run -CMATCH
+    expect_file result.txt '-5\r\n\r\n'
+    ;;
+  token_bytes)
+    # CP1251 and control bytes in command.txt reach result.txt byte for byte.
+    export QVLSIM_ARRIVE=1polls
+    printf -- '-CONTROL:\xc0\xff\x01\x7f -TIMEOUT:5\r\n' >"$folder/command.txt"
+    run -CONTROL:ignored
+    expect_file result.txt '-1\r\n\xc0\xff\x01\x7f\r\n'
+    ;;
   *) fail "unknown case" ;;
 esac
 echo "PASS ($case_name)"

@@ -3,7 +3,7 @@
 # simulated finger arrives after two seconds), a verification and an identification.
 set -eu
 cd "$(dirname "$0")/.."
-cmake --preset linux -DQVL_BUILD_TESTS=OFF >/dev/null
+cmake --preset linux >/dev/null
 cmake --build --preset linux --target qvlcapture QvlScanner qvlsim >/dev/null
 cd build/linux
 rm -f result.txt

@@ -20,7 +20,7 @@ fi
 status=0
 for preset in linux win64 win32; do
   echo "=== $preset"
-  cmake --preset "$preset" -DQVL_BUILD_TESTS=ON >/dev/null
+  cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   [ "$preset" = linux ] || cmake --build --preset "$preset" --target package
   ctest --preset "$preset" || status=1

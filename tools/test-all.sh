@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12, as root), builds the linux, win64 and win32 presets and
-# runs every test. CI runs exactly this.
+# runs every test, then the Linux suite again under ASan and UBSan with the fuzzers (the
+# sanitize preset). CI runs exactly this.
 set -eu
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ libgtest-dev libbenchmark-dev
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine64 xvfb xdotool imagemagick fonts-liberation)
 missing=()
@@ -18,11 +19,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 status=0
-for preset in linux win64 win32; do
+for preset in linux win64 win32 sanitize; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  [ "$preset" = linux ] || cmake --build --preset "$preset" --target package
+  case $preset in win*) cmake --build --preset "$preset" --target package ;; esac
   ctest --preset "$preset" || status=1
 done
 exit $status

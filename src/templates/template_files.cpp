@@ -26,7 +26,10 @@ void LoadTemplateFile(const std::string& path, FeatureBuffer& target, StatusWind
 DatabaseBuffer::DatabaseBuffer(std::size_t file_length) : file_length_(file_length) {
   if (file_length == std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
   // Not zero-filled: the read fills it, and filling a large database twice costs real time.
-  bytes_.reset(new std::uint8_t[file_length + 1]);
+  // nothrow and a check, because some allocators (a sanitizer's, say) return null for a size
+  // they will never grant.
+  bytes_.reset(new (std::nothrow) std::uint8_t[file_length + 1]);
+  if (!bytes_) throw std::bad_alloc();
   bytes_[file_length] = 0;
 }
 

@@ -1,0 +1,39 @@
+// Fuzzes the command intake: splitting, switches and numbers, from command.txt and from the
+// command line alike. Besides crashes and sanitizer findings it checks what callers rely on.
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "base/error.h"
+#include "base/numbers.h"
+#include "run/command.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  for (const auto& arguments : {qvl::SplitArguments(text, ""), qvl::SplitArguments("", text)}) {
+    Check(arguments.size() <= 10);
+    for (const std::string& argument : arguments) {
+      Check(!argument.empty());
+      Check(argument.find_first_of(" \t\r\n") == std::string::npos);
+    }
+    try {
+      qvl::RunOptions options = qvl::ParseSwitches(arguments);
+      Check(options.control_token.find_first_of(" \r\n") == std::string::npos);
+      qvl::NumberText(options.timeout_seconds);
+      qvl::ToInt16(options.match_level, "level");
+    } catch (const qvl::RunError&) {
+      // A number too large, or a level outside 16 bits: a clear error, as wanted.
+    }
+  }
+  if (std::optional<double> number = qvl::ReadLeadingNumber(text)) qvl::NumberText(*number);
+  return 0;
+}

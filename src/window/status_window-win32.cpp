@@ -24,6 +24,7 @@ constexpr TwipBox kInfoBox = {0, -120, 7095, 4455};
 constexpr TwipBox kTimerBox = {0, 4440, 6975, 855};
 constexpr int kFontCentipoints = 2775;
 constexpr COLORREF kTimerColor = RGB(0, 0, 192);
+constexpr UINT kNeverSent = WM_APP + 0x3FFF;  // a message no one sends this program
 
 class Win32Window : public StatusWindow {
  public:
@@ -146,6 +147,10 @@ void Win32Window::SetLabel(HWND label, const std::string& text) {
   if (!label) return;
   SetWindowTextW(label, Widen(text).c_str());
   UpdateWindow(label);
+  // Wine hands a window's drawing to the X server when the thread finds its queue empty; a peek
+  // for a message nobody sends does that and takes no input. Windows needs no such thing.
+  MSG none;
+  PeekMessageW(&none, nullptr, kNeverSent, kNeverSent, PM_NOREMOVE);
 }
 
 void Win32Window::ShowInfo(const std::string& text) { SetLabel(info_, text); }

@@ -319,5 +319,16 @@ TEST_F(EndToEndTest, ReadOnlyFolderStopsBeforeTheScannerOpens) {
   fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
 }
 
+TEST_F(EndToEndTest, UnreadableCommandFileStopsNamingIt) {
+  std::ofstream(folder + "/command.txt") << "-CONTROL:secret";
+  fs::permissions(folder + "/command.txt", fs::perms::none);
+  fs::permissions(folder, fs::perms::all);  // result.txt itself stays writable
+  fs::permissions(dir.path(), fs::perms::others_exec, fs::perm_options::add);
+  Outcome outcome = Run({}, {"QVLSIM_ARRIVE=1polls"}, -1, geteuid() == 0);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_TRUE(Has(outcome.stderr_text, "command.txt")) << outcome.stderr_text;
+  EXPECT_EQ(ReadInFolder("result.txt"), "");
+}
+
 }  // namespace
 }  // namespace qvl

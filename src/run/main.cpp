@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "base/error.h"
 #include "base/os.h"

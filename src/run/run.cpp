@@ -1,5 +1,8 @@
 #include "run/run.h"
 
+#include <memory>
+#include <string>
+
 #include "base/file.h"
 #include "run/command.h"
 #include "scanner/capture_wait.h"

@@ -104,6 +104,12 @@ TEST_F(RunTest, ErrorStopLeavesResultEmptyAndEarlierFilesComplete) {
   EXPECT_EQ(dir.Read("feature.txt").size(), 257u * 3);
 }
 
+TEST_F(RunTest, EmptyDatabaseNameStopsNamingThePath) {
+  std::string error = RunError("-CMATCH -MFILE:");
+  EXPECT_NE(error.find(dir.path()), std::string::npos) << error;
+  EXPECT_EQ(dir.Read("result.txt"), "");
+}
+
 TEST_F(RunTest, BadNumberStopsTheRunBeforeTheScannerOpens) {
   EXPECT_NE(RunError("-LEVEL:9e999").find("-LEVEL:"), std::string::npos);
   EXPECT_EQ(dir.Read("result.txt"), "");

@@ -18,12 +18,14 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 add_executable(focus_caller WIN32 e2e/focus_caller.cpp)
 target_link_options(focus_caller PRIVATE -municode)
 
+add_executable(close_box_finder WIN32 e2e/close_box_finder.cpp)
+target_link_options(close_box_finder PRIVATE -municode)
 add_executable(sample_caller docs/samples/caller.c)
 set_target_properties(sample_caller PROPERTIES OUTPUT_NAME caller)
 
 add_test(NAME unit COMMAND qvl_tests)
 set(QVL_WINE_TESTS unit)
-foreach(case captured timeout closed closed_slow missing_library verify identify long_template
+foreach(case captured timeout closed closed_slow close_box missing_library verify identify long_template
         unicode_folder picture_96 picture_144 focus sample_c sample_cmd fault_process
         fault_match token_bytes)
   add_test(NAME wine_e2e_${case}

@@ -134,6 +134,28 @@ case $case_name in
     find_window qvlcapture 0 >/dev/null && fail "a message box appeared"
     expect_file result.txt ''
     ;;
+  close_box)
+    # A click on the title bar's close box, in a Wine virtual desktop that draws title bars.
+    # The program must end without a message box (one would block it) and leave result.txt empty.
+    export QVLSIM_ARRIVE=never
+    cp "$build/close_box_finder.exe" "$folder/"
+    (cd / && exec "$WINE" explorer /desktop=qvlclose,800x600 "$folder/qvlcapture.exe" -TIMEOUT:60 \
+      </dev/null >/dev/null 2>&1) &
+    desktop=$(find_window 'qvlclose - Wine desktop' 20) || fail "no virtual desktop"
+    (cd / && "$WINE" explorer /desktop=qvlclose,800x600 "$folder/close_box_finder.exe" \
+      "$(cd / && "$WINE" winepath -w "$folder/close.txt" 2>/dev/null)" </dev/null >/dev/null 2>&1)
+    for _ in $(seq 100); do [ -s "$folder/close.txt" ] && break; sleep 0.2; done
+    [ -s "$folder/close.txt" ] || fail "the close box was not found"
+    read -r x y <"$folder/close.txt"
+    sleep 0.5
+    xdotool mousemove --window "$desktop" "$x" "$y" click 1
+    # The program's own process: its command line starts with its path; explorer's only holds it.
+    running() { pgrep -f "^$folder/qvlcapture[.]exe" >/dev/null; }
+    running || fail "the program is not running before the click"
+    for _ in $(seq 100); do running || break; sleep 0.1; done
+    running && fail "the program still runs after the click"
+    expect_file result.txt ''
+    ;;
   missing_library)
     rm "$folder/QvlScanner.dll"
     start

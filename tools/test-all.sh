@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine64 xvfb xdotool imagemagick fonts-liberation)
+          wine64 fonts-wine xvfb xdotool imagemagick fonts-liberation)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")

@@ -23,4 +23,7 @@ mkdir -p "$WINEPREFIX"
 # The window asks for Arial Narrow; Liberation Sans Narrow has its metrics and Cyrillic glyphs.
 "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial Narrow' /t REG_SZ \
   /d 'Liberation Sans Narrow' /f </dev/null >/dev/null 2>&1
+# Wine's virtual desktop draws title bars; their buttons need the Marlett font.
+[ -f /usr/share/wine/fonts/marlett.ttf ] &&
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 echo "Wine ready on display $DISPLAY, prefix $WINEPREFIX"

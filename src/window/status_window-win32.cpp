@@ -65,8 +65,7 @@ Win32Window::Win32Window() : caller_(GetForegroundWindow()) {
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = WindowProc;
   window_class.hInstance = instance;
-  window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = kClassName;
   if (!RegisterClassExW(&window_class))

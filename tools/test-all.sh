@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
+packages=(cmake make gcc g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine64 fonts-wine xvfb xdotool imagemagick fonts-liberation)
 missing=()

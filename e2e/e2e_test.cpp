@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "testing/fakes.h"
@@ -81,9 +80,7 @@ class EndToEndTest : public testing::Test {
   }
 
   std::string ReadInFolder(const std::string& name) {
-    std::ifstream in(folder + "/" + name, std::ios::binary);
-    if (!in) return "<missing>";
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return ReadFileOrMissing(folder + "/" + name);
   }
 
   void Qvlsim(const std::string& arguments) {

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "base/error.h"
 #include <filesystem>
 
+#include "base/error.h"
 #include "testing/fakes.h"
 
 namespace qvl {

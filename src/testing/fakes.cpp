@@ -80,12 +80,16 @@ void ScopedTempDir::Write(const std::string& name, const std::string& bytes) con
   std::ofstream(File(name), std::ios::binary) << bytes;
 }
 
-std::string ScopedTempDir::Read(const std::string& name) const {
-  std::ifstream in(File(name), std::ios::binary);
+std::string ReadFileOrMissing(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   if (!in) return "<missing>";
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+std::string ScopedTempDir::Read(const std::string& name) const {
+  return ReadFileOrMissing(File(name));
 }
 
 bool ScopedTempDir::Exists(const std::string& name) const {

@@ -87,6 +87,9 @@ class FakeScanner : public ScannerLibrary {
   std::vector<std::uint8_t> last_stored;  // the 257 bytes of the last stored template compared
 };
 
+// The whole file at `path`, or "<missing>" when it cannot be read.
+std::string ReadFileOrMissing(const std::string& path);
+
 // A folder under the system's temporary folder, removed with everything in it.
 class ScopedTempDir {
  public:

@@ -2,6 +2,7 @@
 // with a simulated finger on it. Configured by its own environment variables (README.md here).
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -64,10 +65,17 @@ bool Listed(const char* name, const char* operation) {
 
 bool Fails(const char* operation) { return Listed("QVLSIM_FAIL", operation); }
 
-// A slow device or a busy library: QVLSIM_DELAY_MS is how long a call takes, and
-// QVLSIM_DELAY_CALLS names the calls that take it (open, poll, process, bmp, match, matchn);
-// every call but match when it is not set.
+// Every call starts here. QVLSIM_LOG names a file that gets a line per call, so a test can
+// tell whether the library was called at all. A slow device or a busy library: QVLSIM_DELAY_MS
+// is how long a call takes, and QVLSIM_DELAY_CALLS names the calls that take it (open, poll,
+// process, bmp, match, matchn); every call but match when it is not set.
 void Delay(const char* operation) {
+  if (const char* log = std::getenv("QVLSIM_LOG")) {
+    if (std::FILE* file = std::fopen(log, "a")) {
+      std::fprintf(file, "%s\n", operation);
+      std::fclose(file);
+    }
+  }
   long ms = EnvNumber("QVLSIM_DELAY_MS", 0);
   bool delayed = std::getenv("QVLSIM_DELAY_CALLS") ? Listed("QVLSIM_DELAY_CALLS", operation)
                                                    : std::strcmp(operation, "match") != 0;

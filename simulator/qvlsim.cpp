@@ -8,6 +8,9 @@
 //   qvlsim image --finger F --out finger.bmp          the finger as a picture
 //   qvlsim scores --fingers N                         similarity of same and other fingers
 
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +24,7 @@ namespace {
 constexpr int kRecordSize = 256;
 // Database fingers are numbered from here, well away from the small numbers people pick.
 constexpr int kFirstStrangerFinger = 100000;
+constexpr long kMaxRecords = 8000000;  // 2 GB of templates
 
 struct Arguments {
   int finger = 1;
@@ -41,6 +45,19 @@ struct Arguments {
   std::exit(2);
 }
 
+// The whole of `value` as a whole number from `min` to `max`, or a usage error naming `name`.
+long long Number(const std::string& name, const char* value, long long min, long long max) {
+  char* end = nullptr;
+  errno = 0;
+  long long number = std::strtoll(value, &end, 10);
+  if (end == value || *end != '\0' || errno == ERANGE || number < min || number > max) {
+    Usage((name + " takes a whole number from " + std::to_string(min) + " to " +
+           std::to_string(max) + ", not '" + value + "'")
+              .c_str());
+  }
+  return number;
+}
+
 Arguments ParseArguments(int argc, char** argv) {
   Arguments args;
   for (int i = 2; i < argc; ++i) {
@@ -48,16 +65,21 @@ Arguments ParseArguments(int argc, char** argv) {
     if (i + 1 >= argc) Usage(("missing value after " + name).c_str());
     const char* value = argv[++i];
     if (name == "--finger") {
-      args.finger = std::atoi(value);
+      args.finger = static_cast<int>(Number(name, value, INT_MIN, INT_MAX));
     } else if (name == "--fingers") {
-      args.fingers = std::atoi(value);
+      args.fingers = static_cast<int>(Number(name, value, 0, kMaxRecords));
     } else if (name == "--capture") {
-      args.capture = static_cast<std::uint32_t>(std::strtoul(value, nullptr, 10));
+      args.capture = static_cast<std::uint32_t>(Number(name, value, 0, UINT32_MAX));
     } else if (name == "--out") {
       args.out = value;
     } else if (name == "--include") {
-      const char* at = std::strchr(value, '@');
-      args.includes.emplace_back(std::atoi(value), at ? std::atol(at + 1) : -1);
+      std::string finger = value;
+      std::size_t at = finger.find('@');
+      long record = at == std::string::npos
+                        ? -1L
+                        : static_cast<long>(Number(name, value + at + 1, 0, kMaxRecords));
+      args.includes.emplace_back(Number(name, finger.substr(0, at).c_str(), INT_MIN, INT_MAX),
+                                 record);
     } else {
       Usage(("unknown option " + name).c_str());
     }
@@ -96,7 +118,8 @@ int Database(const Arguments& args) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(static_cast<std::size_t>(records) * kRecordSize);
   for (long i = 0; i < records; ++i) {
-    std::vector<std::uint8_t> record = TemplateOf(fingers[i], 1000u + static_cast<std::uint32_t>(i));
+    std::vector<std::uint8_t> record =
+        TemplateOf(fingers[i], 1000u + static_cast<std::uint32_t>(i));
     bytes.insert(bytes.end(), record.begin(), record.end());
   }
   return WriteFile(args.out, bytes) ? 0 : 1;
@@ -132,7 +155,8 @@ int main(int argc, char** argv) {
   Arguments args = ParseArguments(argc, argv);
   if (command == "scores") return Scores(args);
   if (args.out.empty()) Usage("--out is missing");
-  if (command == "enroll") return WriteFile(args.out, TemplateOf(args.finger, args.capture)) ? 0 : 1;
+  if (command == "enroll")
+    return WriteFile(args.out, TemplateOf(args.finger, args.capture)) ? 0 : 1;
   if (command == "database") return Database(args);
   if (command == "image") {
     std::vector<std::uint8_t> image(qvlsim::kImageWidth * qvlsim::kImageHeight);

@@ -9,7 +9,7 @@
 namespace qvl {
 
 std::string FileErrorMessage(std::string_view what, const std::string& path) {
-  return "Cannot " + std::string(what) + " " + path + ": " + SystemErrorText();
+  return "Cannot " + std::string(what) + " " + path + ": " + SystemErrorText(path);
 }
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
@@ -34,11 +34,17 @@ void OutputFile::Close() {
 }
 
 InputFile::InputFile(std::string path) : path_(std::move(path)) {
-  std::optional<std::uint64_t> length = RegularFileLength(path_);
-  if (!length) throw RunError("Cannot read " + path_ + ": it is missing or is not a file");
-  length_ = *length;
+  if (!RegularFileLength(path_))
+    throw RunError("Cannot read " + path_ + ": it is missing or is not a file");
   file_ = OpenFile(path_, "rb");
   if (!file_) throw RunError(FileErrorMessage("open", path_));
+  // Measured on the open file: what is measured is what is read, through a link too.
+  std::optional<std::uint64_t> length = OpenFileLength(file_);
+  if (!length) {
+    std::fclose(file_);
+    throw RunError("Cannot read " + path_ + ": it is not a file");
+  }
+  length_ = *length;
 }
 
 InputFile::~InputFile() { std::fclose(file_); }

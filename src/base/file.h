@@ -31,7 +31,7 @@ class OutputFile {
   std::FILE* file_ = nullptr;
 };
 
-// A regular file opened for reading, its length taken before opening.
+// A regular file opened for reading, its length taken from the open file.
 class InputFile {
  public:
   explicit InputFile(std::string path);

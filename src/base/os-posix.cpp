@@ -1,5 +1,7 @@
 // POSIX side of the OS services. Linux only where /proc is named.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -48,18 +50,43 @@ std::string CommandLineTail() {
 
 std::string AnsiToPath(std::string_view ansi) { return std::string(ansi); }
 
-std::string PathForLibrary(const std::string& path) { return path; }
+// File names are bytes here: the library can be handed any path as it is.
+LibraryOutputPath::LibraryOutputPath(const std::string& path, bool) : target_(path), ansi_(path) {}
+LibraryOutputPath::~LibraryOutputPath() = default;
+void LibraryOutputPath::Commit() {}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+bool LockFolder(const std::string& folder) {
+  // The descriptor stays open until the process ends, and the lock with it. A folder that cannot
+  // be opened cannot be shared either; the run then names what is wrong with it.
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
-std::string SystemErrorText() { return std::strerror(errno); }
+std::string SystemErrorText(std::string_view) { return std::strerror(errno); }
+
+namespace {
+
+std::optional<std::uint64_t> LengthOfRegular(int result, const struct stat& info) {
+  if (result != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+}  // namespace
 
 std::optional<std::uint64_t> RegularFileLength(const std::string& path) {
   struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return static_cast<std::uint64_t>(info.st_size);
+  return LengthOfRegular(stat(path.c_str(), &info), info);
+}
+
+std::optional<std::uint64_t> OpenFileLength(std::FILE* file) {
+  struct stat info;
+  return LengthOfRegular(fstat(fileno(file), &info), info);
 }
 
 namespace {

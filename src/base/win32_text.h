@@ -10,8 +10,15 @@
 namespace qvl {
 
 std::wstring Widen(std::string_view utf8);
+// Converts to `code_page`, a real code page number (AnsiCodePage(), never CP_ACP): the flags a
+// conversion may take depend on it. `lossy` tells whether a character had no equivalent there.
+// A conversion the system refuses is a RunError, never an empty text.
 std::string Narrow(std::wstring_view wide, UINT code_page = CP_UTF8, bool* lossy = nullptr);
-// The system's message for a Win32 error code, in UTF-8, without the trailing line break.
-std::string Win32ErrorText(DWORD code);
+// The system's ANSI code page: 1251 on Russian Windows, 65001 where "Use Unicode UTF-8 for
+// worldwide language support" is on.
+UINT AnsiCodePage();
+// The system's message for a Win32 error code, in UTF-8, without the trailing line break. Its
+// inserts (%1, %2) name `subject`, or "the file" when none is given.
+std::string Win32ErrorText(DWORD code, std::string_view subject = {});
 
 }  // namespace qvl

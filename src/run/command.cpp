@@ -1,5 +1,6 @@
 #include "run/command.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "base/error.h"
@@ -41,13 +42,25 @@ std::string ReadCommandText(const std::string& folder) {
   std::optional<std::uint64_t> length = RegularFileLength(path);
   if (!length || *length == 0) return {};
   std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-  return std::string(TrimSpaces(std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                 bytes.size())));
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  // Windows PowerShell 5.1 writes UTF-16 with `>` and Out-File: every switch would go unseen.
+  bool utf16 =
+      text.size() >= 2 && (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF" ||
+                           (text[0] != '\0') != (text[1] != '\0'));
+  if (utf16) {
+    throw RunError(path +
+                   " is UTF-16 text, which qvlcapture cannot read: save it in the ANSI "
+                   "code page (PowerShell: Set-Content -Encoding Default)");
+  }
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // Notepad's UTF-8 mark
+  return std::string(TrimSpaces(text));
 }
 
 std::vector<std::string> SplitArguments(std::string_view text, std::string_view command_line_tail,
                                         std::size_t max_args) {
-  std::string_view source = TrimSpaces(text).empty() ? command_line_tail : text;
+  // A text of separators alone (`echo.>command.txt` writes just a line break) holds no argument.
+  bool blank = std::all_of(text.begin(), text.end(), IsSeparator);
+  std::string_view source = blank ? command_line_tail : text;
   std::vector<std::string> arguments;
   bool in_argument = false;
   for (char c : source) {

@@ -9,22 +9,23 @@
 namespace qvl {
 
 struct RunOptions {
-  bool verify_mode = false;           // -CVERIFY
-  bool identify_mode = false;         // -CMATCH
-  bool verify_identify_mode = false;  // -CVERIMATCH
-  bool return_focus = false;          // -FOCUS
-  std::string control_token;          // -CONTROL:
+  bool verify_mode = false;                 // -CVERIFY
+  bool identify_mode = false;               // -CMATCH
+  bool verify_identify_mode = false;        // -CVERIMATCH
+  bool return_focus = false;                // -FOCUS
+  std::string control_token;                // -CONTROL:
   std::string database_file = "match.bin";  // -MFILE:, ANSI bytes
-  double match_level = 3;             // -LEVEL:
-  double timeout_seconds = 120;       // -TIMEOUT:
+  double match_level = 3;                   // -LEVEL:
+  double timeout_seconds = 120;             // -TIMEOUT:
 };
 
-// The content of command.txt in `folder` with leading and trailing spaces removed, or empty
-// when the file is missing or empty. An unreadable file is a RunError.
+// The content of command.txt in `folder` with leading and trailing spaces and a UTF-8 byte-order
+// mark removed, or empty when the file is missing or empty. An unreadable file, or one in UTF-16,
+// is a RunError.
 std::string ReadCommandText(const std::string& folder);
 
-// Splits the command text into at most `max_args` arguments. When the text is blank the
-// command-line tail is split instead. Space, tab, CR and LF separate arguments, so a
+// Splits the command text into at most `max_args` arguments. When the text holds nothing but
+// separators the command-line tail is split instead. Space, tab, CR and LF separate arguments, so a
 // command.txt written one switch per line works.
 std::vector<std::string> SplitArguments(std::string_view text, std::string_view command_line_tail,
                                         std::size_t max_args = 10);

@@ -17,9 +17,16 @@ namespace qvl {
 int Main() {
   std::unique_ptr<StatusWindow> window;  // outlives the error message, as the user expects
   try {
+    std::string folder = ProgramFolder();
+    // Before any file or the scanner is touched: a second start must leave the running capture
+    // its answer.
+    if (!LockFolder(folder)) {
+      throw RunError("A capture is already running in " + folder +
+                     ": wait until it has ended, then start qvlcapture again.");
+    }
     window = OpenStatusWindow();
     std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
-    PerformRun({*window, *scanner, SystemClock(), ProgramFolder(), CommandLineTail()});
+    PerformRun({*window, *scanner, SystemClock(), folder, CommandLineTail()});
     return 0;
   } catch (const RunError& error) {
     ShowFatalError(error.what());

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "base/error.h"
 #include "base/file.h"
 #include "run/command.h"
 #include "scanner/capture_wait.h"
@@ -36,17 +37,30 @@ void Compare(const RunContext& context, RunState& state) {
   }
   if (options.identify_mode || options.verify_identify_mode) {
     std::string path = JoinPath(context.folder, AnsiToPath(options.database_file));
-    state.result_value =
-        IdentifyInDatabase(context.scanner, context.window, path, state.feature,
-                           options.match_level, options.identify_mode, options.verify_identify_mode);
+    state.result_value = IdentifyInDatabase(context.scanner, context.window, path, state.feature,
+                                            options.match_level, options.identify_mode,
+                                            options.verify_identify_mode);
+  }
+}
+
+// Emptied before anything else, so a run that stops early never leaves an old answer behind. It
+// is the first file the run writes: when it cannot, the folder is what is wrong.
+std::unique_ptr<OutputFile> EmptyResultFile(const std::string& folder) {
+  try {
+    return std::make_unique<OutputFile>(JoinPath(folder, "result.txt"));
+  } catch (const RunError& error) {
+    throw RunError(std::string(error.what()) +
+                   ". qvlcapture keeps all its files beside itself, so "
+                   "it must live in a folder that the user can write, not under Program Files "
+                   "or on a read-only share: " +
+                   folder);
   }
 }
 
 }  // namespace
 
 void PerformRun(const RunContext& context) {
-  // Emptied before anything else, so a run that stops early never leaves an old answer behind.
-  OutputFile result_file(JoinPath(context.folder, "result.txt"));
+  std::unique_ptr<OutputFile> result_file = EmptyResultFile(context.folder);
   auto state = std::make_unique<RunState>();  // about 160 KB: not for the stack
   std::string command = ReadCommandText(context.folder);
   state->options = ParseSwitches(SplitArguments(command, context.command_line_tail));
@@ -65,8 +79,8 @@ void PerformRun(const RunContext& context) {
                            state->feature, state->processed_image);
     Compare(context, *state);
     // Both lines in one write: result.txt is either empty or complete.
-    result_file.Write(state->result_value + "\r\n" + options.control_token + "\r\n");
-    result_file.Close();
+    result_file->Write(state->result_value + "\r\n" + options.control_token + "\r\n");
+    result_file->Close();
   } else if (window.IsShown()) {
     window.ShowMessage(kTimeoutMessage);
   }

@@ -2,23 +2,37 @@
 
 #include "base/error.h"
 #include "base/os.h"
+#include "scanner/binary_kind.h"
 #include "scanner/library_loader.h"
 
 namespace qvl {
 
 const char kScannerLibraryName[] = "libQvlScanner.so";
 
+namespace {
+
+std::string LastLoadError() {
+  const char* reason = dlerror();
+  return reason ? reason : "unknown reason";
+}
+
+}  // namespace
+
 void* LoadScannerLibrary() {
-  // The program's own folder first, as on Windows; then the system's search path.
+  // The program's own folder first, as on Windows; then the system's library path.
   std::string beside = JoinPath(ProgramFolder(), kScannerLibraryName);
-  void* library = RegularFileLength(beside) ? dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)
-                                            : dlopen(kScannerLibraryName, RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    const char* reason = dlerror();
-    throw RunError(std::string("Cannot load the scanner library ") + kScannerLibraryName + ": " +
-                   (reason ? reason : "unknown reason"));
+  if (RegularFileLength(beside)) {
+    if (void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return library;
+    std::string reason = LastLoadError();
+    std::optional<BinaryKind> kind = ReadBinaryKind(beside);
+    if (kind && !(*kind == ThisProgramKind())) throw RunError(MismatchMessage(beside, *kind));
+    throw RunError("Cannot load the scanner library " + beside + ": " + reason);
   }
-  return library;
+  if (void* library = dlopen(kScannerLibraryName, RTLD_NOW | RTLD_LOCAL)) return library;
+  throw RunError(std::string("The scanner library ") + kScannerLibraryName +
+                 " is neither in the program's folder (" + ProgramFolder() +
+                 ") nor on the system's library path (" + LastLoadError() + "). Place " +
+                 kScannerLibraryName + " beside qvlcapture.");
 }
 
 void* FindLibrarySymbol(void* library, const char* name) { return dlsym(library, name); }

@@ -9,7 +9,8 @@ namespace qvl {
 
 // After a captured print: tells the user, has the library turn the raw image into the template
 // (`feature`) and the image to save (`processed_image`), and writes scan.bmp (by the library)
-// and feature.txt into `folder`. A failing library shows only as a template left all zero.
+// and feature.txt into `folder`. The old scan.bmp goes first; a template the library left all
+// zero is a RunError, before anything is written.
 void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
                             const std::string& folder, const ImageBuffer& raw_image,
                             FeatureBuffer& feature, ImageBuffer& processed_image);

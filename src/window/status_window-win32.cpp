@@ -33,7 +33,8 @@ class Win32Window : public StatusWindow {
 
   void ShowInfo(const std::string& text) override;
   void ShowTimer(const std::string& text) noexcept override;
-  bool IsShown() override { return hwnd_ && IsWindowVisible(hwnd_); }
+  // Not IsWindowVisible: a caller that starts the program hidden must not end the wait at once.
+  bool IsShown() override { return hwnd_ && !hidden_; }
   void PumpEvents() override;
   void ShowMessage(const std::string& text) override;
   void ReturnFocusToCaller() override;
@@ -52,6 +53,7 @@ class Win32Window : public StatusWindow {
   HWND timer_ = nullptr;
   HFONT font_ = nullptr;
   HWND caller_ = nullptr;  // the window that was active when the program started
+  bool hidden_ = false;    // by the focus return
   int dpi_ = 96;
 };
 
@@ -78,7 +80,11 @@ Win32Window::Win32Window() : caller_(GetForegroundWindow()) {
                        CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                        nullptr, instance, this))
     throw RunError("Cannot create the window: " + Win32ErrorText(GetLastError()));
-  ShowWindow(hwnd_, SW_SHOW);
+  // Windows gives the first ShowWindow the caller's show command (hidden, minimized) instead of
+  // ours; the window exists to be seen, so the second one shows it as it is meant.
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  SetForegroundWindow(hwnd_);
   UpdateWindow(hwnd_);
 }
 
@@ -89,7 +95,8 @@ Win32Window::~Win32Window() {
 
 LRESULT CALLBACK Win32Window::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
-    auto* window = static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    auto* window =
+        static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
     window->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
   }
@@ -127,8 +134,8 @@ void Win32Window::OnCreate() {
 HWND Win32Window::CreateLabel(const TwipBox& box, const char* text) {
   HWND label = CreateWindowExW(0, L"STATIC", Widen(text).c_str(),
                                WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Scale(box.left),
-                               Scale(box.top), Scale(box.width), Scale(box.height), hwnd_,
-                               nullptr, GetModuleHandleW(nullptr), nullptr);
+                               Scale(box.top), Scale(box.width), Scale(box.height), hwnd_, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
   SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   return label;
 }
@@ -171,16 +178,17 @@ void Win32Window::PumpEvents() {
 }
 
 void Win32Window::ShowMessage(const std::string& text) {
-  MessageBoxW(IsShown() ? hwnd_ : nullptr, Widen(text).c_str(), Widen(kProgramName).c_str(),
-              MB_OK);
+  MessageBoxW(IsShown() ? hwnd_ : nullptr, Widen(text).c_str(), Widen(kProgramName).c_str(), MB_OK);
 }
 
 void Win32Window::ReturnFocusToCaller() {
+  // The focus goes first, while this program still has the foreground and so the right to give
+  // it away; hidden first, the window would hand it to whoever is next.
+  bool caller_there = caller_ && caller_ != hwnd_ && IsWindow(caller_);
+  if (caller_there) SetForegroundWindow(caller_);
+  hidden_ = true;
   if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
-  if (caller_ && caller_ != hwnd_ && IsWindow(caller_)) {
-    SetForegroundWindow(caller_);
-    return;
-  }
+  if (caller_there) return;
   // The caller's window is gone: Shift+Alt+Tab hands the focus to whatever was active before.
   INPUT keys[6] = {};
   const WORD sequence[6] = {VK_SHIFT, VK_MENU, VK_TAB, VK_TAB, VK_MENU, VK_SHIFT};

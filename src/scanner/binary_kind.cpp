@@ -1,0 +1,93 @@
+#include "scanner/binary_kind.h"
+
+#include <cstdint>
+
+#include "base/error.h"
+#include "base/file.h"
+
+namespace qvl {
+namespace {
+
+unsigned Little16(std::string_view bytes, std::size_t at) {
+  return static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8;
+}
+
+std::string MachineName(unsigned machine, bool pe) {
+  switch (machine) {
+    case 0x014C:
+    case 3:
+      return "x86";
+    case 0x8664:
+    case 62:
+      return "x86-64";
+    case 0xAA64:
+    case 183:
+      return "ARM64";
+    case 0x01C4:
+    case 40:
+      return "ARM";
+  }
+  return (pe ? "PE machine " : "ELF machine ") + std::to_string(machine);
+}
+
+}  // namespace
+
+std::optional<BinaryKind> ParseBinaryKind(std::string_view header) {
+  if (header.size() >= 20 &&
+      header.substr(0, 4) ==
+          "\x7F"
+          "ELF" &&
+      header[5] == 1) {
+    int bits = header[4] == 1 ? 32 : header[4] == 2 ? 64 : 0;
+    if (bits == 0) return std::nullopt;
+    return BinaryKind{bits, MachineName(Little16(header, 18), false)};
+  }
+  if (header.size() < 0x40 || header.substr(0, 2) != "MZ") return std::nullopt;
+  std::size_t pe = Little16(header, 0x3C) | std::size_t{Little16(header, 0x3E)} << 16;
+  // The optional header's magic says 32 or 64 bits, whatever the machine.
+  if (pe > header.size() - 26 || header.substr(pe, 4) != std::string_view("PE\0\0", 4))
+    return std::nullopt;
+  unsigned magic = Little16(header, pe + 24);
+  int bits = magic == 0x10B ? 32 : magic == 0x20B ? 64 : 0;
+  if (bits == 0) return std::nullopt;
+  return BinaryKind{bits, MachineName(Little16(header, pe + 4), true)};
+}
+
+std::optional<BinaryKind> ReadBinaryKind(const std::string& path) {
+  try {
+    InputFile file(path);
+    std::string header(4096, '\0');
+    header.resize(file.Read(reinterpret_cast<std::uint8_t*>(header.data()), header.size()));
+    return ParseBinaryKind(header);
+  } catch (const RunError&) {
+    return std::nullopt;
+  }
+}
+
+BinaryKind ThisProgramKind() {
+#if defined(__x86_64__) || defined(_M_X64)
+  return {64, "x86-64"};
+#elif defined(__i386__) || defined(_M_IX86)
+  return {32, "x86"};
+#elif defined(__aarch64__)
+  return {64, "ARM64"};
+#else
+  return {static_cast<int>(sizeof(void*) * 8), "this machine"};
+#endif
+}
+
+std::string MismatchMessage(const std::string& path, const BinaryKind& library) {
+  BinaryKind program = ThisProgramKind();
+  std::string library_bits = std::to_string(library.bits) + "-bit";
+  std::string program_bits = std::to_string(program.bits) + "-bit";
+  std::string message = path + " is a " + library_bits + " library for " + library.machine +
+                        ", and this qvlcapture is a " + program_bits + " program for " +
+                        program.machine + ": the two cannot work together. ";
+  if (library.bits == program.bits)
+    return message + "Use the scanner vendor's library for " + program.machine + ".";
+  return message + "Use the " + library_bits + " qvlcapture with this library (on Windows the " +
+         (library.bits == 32 ? "win32" : "win64") + " package), or the scanner vendor's " +
+         program_bits + " library with this one.";
+}
+
+}  // namespace qvl

@@ -1,0 +1,31 @@
+#pragma once
+
+// What a library file was built for, read from its header (PE on Windows, ELF elsewhere): enough
+// to tell the user who placed the wrong library why it cannot load, and which one to use.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qvl {
+
+struct BinaryKind {
+  int bits = 0;         // 32 or 64
+  std::string machine;  // "x86", "x86-64", "ARM64", or the header's number
+
+  bool operator==(const BinaryKind& other) const {
+    return bits == other.bits && machine == other.machine;
+  }
+};
+
+// The kind named by the first bytes of a PE or ELF file; nullopt when they are neither.
+std::optional<BinaryKind> ParseBinaryKind(std::string_view header);
+// The same for a file; nullopt when it cannot be read.
+std::optional<BinaryKind> ReadBinaryKind(const std::string& path);
+// The kind of this program itself.
+BinaryKind ThisProgramKind();
+
+// The RunError message when the library at `path` is of another kind than this program.
+std::string MismatchMessage(const std::string& path, const BinaryKind& library);
+
+}  // namespace qvl

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Time from starting qvlcapture.exe under Wine to its window on screen, against a minimal Win32
-# program, each started RUNS times in the warm prefix of the win64 build's tests.
-# Usage: bench/wine_start.sh [RUNS]   (after: cmake --preset win64 -DQVL_BUILD_BENCHMARKS=ON &&
-#                                      cmake --build --preset win64)
+# program of the same bitness, each started RUNS times in the warm prefix of that build's tests.
+# Usage: bench/wine_start.sh [win64|win32] [RUNS]
+#   (after: cmake --preset win64 -DQVL_BUILD_BENCHMARKS=ON && cmake --build --preset win64)
 set -eu
-runs=${1:-10}
+preset=${1:-win64} runs=${2:-10}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build/win64
+build=$root/build/$preset
+loader=/usr/lib/wine/wine64
+[ "$preset" = win32 ] && loader=/usr/lib/wine/wine
 export QVL_WINE_STATE=$build/wine
-"$root/cmake/wine/start.sh" "$QVL_WINE_STATE" >/dev/null
+"$root/cmake/wine/start.sh" "$QVL_WINE_STATE" "$loader" win64 >/dev/null
 trap '"$root/cmake/wine/stop.sh" "$QVL_WINE_STATE"' EXIT
 . "$root/cmake/wine/env.sh"
 folder=$(mktemp -d)

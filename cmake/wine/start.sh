@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
-# Starts an Xvfb display and one persistent Wine server with a ready prefix, for all the
-# Windows tests of a build: one Wine start per test would cost seconds each.
+# Starts an Xvfb display and one persistent Wine server with a ready prefix, for all the Windows
+# tests that use it: one Wine start per test would cost seconds each.
+# Usage: start.sh STATE_FOLDER LOADER win64|win32   (win32: a 32-bit Windows 7)
 set -eu
 export QVL_WINE_STATE=$1
 here=$(dirname "$0")
 "$here/stop.sh" "$QVL_WINE_STATE"
 mkdir -p "$QVL_WINE_STATE"
-rm -f "$QVL_WINE_STATE/display"
+rm -f "$QVL_WINE_STATE/display" "$QVL_WINE_STATE/unusable"
+echo "$2" >"$QVL_WINE_STATE/loader"
+echo "$3" >"$QVL_WINE_STATE/arch"
+# A kernel without 32-bit support refuses the 32-bit loader ("Exec format error"): its tests are
+# then reported as skipped, with the reason.
+if ! reason=$("$2" --version 2>&1); then
+  echo "$2 cannot run here: $reason" | head -1 >"$QVL_WINE_STATE/unusable"
+  cat "$QVL_WINE_STATE/unusable"
+  exit 0
+fi
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$QVL_WINE_STATE/display" \
   </dev/null >/dev/null 2>&1 &
 echo $! >"$QVL_WINE_STATE/xvfb.pid"
@@ -20,10 +30,11 @@ done
 mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+[ "$3" = win32 ] && "$WINE" winecfg -v win7 </dev/null >/dev/null 2>&1
 # The window asks for Arial Narrow; Liberation Sans Narrow has its metrics and Cyrillic glyphs.
 "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial Narrow' /t REG_SZ \
   /d 'Liberation Sans Narrow' /f </dev/null >/dev/null 2>&1
 # Wine's virtual desktop draws title bars; their buttons need the Marlett font.
 [ -f /usr/share/wine/fonts/marlett.ttf ] &&
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-echo "Wine ready on display $DISPLAY, prefix $WINEPREFIX"
+echo "Wine ready: $WINE, $3 prefix $WINEPREFIX, display $DISPLAY, locale $LC_ALL"

@@ -2,114 +2,83 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "testing/fakes.h"
 
 namespace qvl {
 namespace {
 
-class CaptureWaitTest : public testing::Test {
- protected:
-  CaptureWaitTest() { scanner.clock = &clock; }
-  void Wait(double timeout) {
-    WaitForFinger(scanner, window, clock, timeout, raw_image, flag);
-  }
+using Texts = std::vector<std::string>;
 
-  FakeClock clock;
-  FakeWindow window;
-  FakeScanner scanner;
-  ImageBuffer raw_image{};
-  std::int16_t flag = 0;
+// One wait in virtual time: only the pauses and the library's own time move the clock.
+struct Scenario {
+  const char* what;
+  double timeout;
+  int finger_at_poll;  // 0: never
+  std::int16_t flag_value = 1;
+  int poll_cost_ms = 0;
+  int close_at_pump = -1;
+  std::int64_t start_ms = 0;
+  // What must come of it.
+  int polls;
+  std::int16_t flag;
+  Texts countdown;  // the timer texts, or just the first and the last of a long one
 };
 
-TEST_F(CaptureWaitTest, FingerOnTheFirstPollEndsAtOnceWithoutSleeping) {
-  Wait(120);
-  EXPECT_EQ(scanner.calls, (std::vector<std::string>{"open", "poll"}));
-  EXPECT_EQ(flag, 1);
-  EXPECT_TRUE(clock.sleeps.empty());
-  EXPECT_EQ(window.Shown("timer"), std::vector<std::string>{"120"});
-}
-
-TEST_F(CaptureWaitTest, NoPauseAfterTheFirstPassThen200ms) {
-  scanner.finger_at_poll = 4;
-  Wait(120);
-  EXPECT_EQ(scanner.polls, 4);
-  EXPECT_EQ(clock.sleeps, (std::vector<int>{200, 200, 200}));
-  EXPECT_EQ(window.pumps, 4);
-}
-
-TEST_F(CaptureWaitTest, CountdownFromTheLimitToMinusOne) {
-  scanner.finger_at_poll = 0;
-  Wait(2);
-  std::vector<std::string> shown = window.Shown("timer");
-  EXPECT_EQ(shown.front(), "2");
-  EXPECT_EQ(shown.back(), "-1");
-  EXPECT_EQ(std::count(shown.begin(), shown.end(), "1"), 5);  // five polls a second
-  EXPECT_EQ(flag, 0);
-}
-
-TEST_F(CaptureWaitTest, FractionalLimitShowsItsFraction) {
-  scanner.finger_at_poll = 2;
-  Wait(4.5);
-  EXPECT_EQ(window.Shown("timer").front(), "4.5");
-}
-
-TEST_F(CaptureWaitTest, NegativeTimeoutPollsExactlyOnce) {
-  scanner.finger_at_poll = 0;
-  Wait(-5);
-  EXPECT_EQ(scanner.polls, 1);
-  EXPECT_TRUE(clock.sleeps.empty());
-  EXPECT_EQ(window.Shown("timer"), std::vector<std::string>{"-5"});
-}
-
-TEST_F(CaptureWaitTest, NegativeTimeoutStillTakesAFingerAlreadyThere) {
-  Wait(-1);
-  EXPECT_EQ(flag, 1);
-}
-
-TEST_F(CaptureWaitTest, ZeroTimeoutWaitsUntilTheNextWholeSecond) {
-  scanner.finger_at_poll = 0;
-  clock.now_ms = 5300;  // the count is of second boundaries crossed, not of 1000 ms spans
-  Wait(0);
-  EXPECT_EQ(clock.now_ms / 1000, 6);
-  EXPECT_EQ(scanner.polls, 6);  // clock read at 5300, 5300, 5500, 5700, 5900, then 6100
-}
-
-TEST_F(CaptureWaitTest, SlowLibraryCallsCountTowardsTheTimeout) {
-  scanner.finger_at_poll = 0;
-  scanner.poll_cost_ms = 1000;
-  Wait(3);
-  EXPECT_EQ(scanner.polls, 4);
-  EXPECT_EQ(window.Shown("timer"), (std::vector<std::string>{"2", "1", "0", "-1"}));
-}
-
-TEST_F(CaptureWaitTest, AnyNonzeroFlagEndsTheWait) {
-  scanner.finger_at_poll = 3;
-  scanner.flag_value = 2;
-  Wait(120);
-  EXPECT_EQ(scanner.polls, 3);
-  EXPECT_EQ(flag, 2);
-}
-
-TEST_F(CaptureWaitTest, ClosedWindowIsNoticedAtTheNextTest) {
-  scanner.finger_at_poll = 0;
-  window.close_at_pump = 3;
-  Wait(120);
-  EXPECT_EQ(scanner.polls, 3);
-}
-
-TEST_F(CaptureWaitTest, CaptureInThePassTheWindowClosedStillCounts) {
-  scanner.finger_at_poll = 2;
-  window.close_at_pump = 2;
-  Wait(120);
-  EXPECT_EQ(flag, 1);
-}
-
-TEST_F(CaptureWaitTest, WindowClosedBeforehandMeansNoPoll) {
-  window.closed = true;
-  Wait(120);
-  EXPECT_EQ(scanner.calls, std::vector<std::string>{"open"});
+TEST(WaitForFinger, Scenarios) {
+  const Scenario scenarios[] = {
+      {"a finger on the first poll ends at once", 120, 1, 1, 0, -1, 0, 1, 1, {"120"}},
+      {"no pause after the first poll, then 200 ms",
+       120,
+       4,
+       1,
+       0,
+       -1,
+       0,
+       4,
+       1,
+       {"120", "120", "120", "120"}},
+      {"from the limit down to -1", 2, 0, 1, 0, -1, 0, 17, 0, {"2", "-1"}},
+      {"a fraction shows", 4.5, 2, 1, 0, -1, 0, 2, 1, {"4.5", "4.5"}},
+      {"a negative limit polls once", -5, 0, 1, 0, -1, 0, 1, 0, {"-5"}},
+      {"a finger already there counts", -1, 1, 1, 0, -1, 0, 1, 1, {"-1"}},
+      // Second boundaries crossed, not spans of 1000 ms: read at 5300, 5300, 5500 ... 6100.
+      {"a zero limit waits for the next whole second", 0, 0, 1, 0, -1, 5300, 6, 0, {"0", "-1"}},
+      {"slow library calls count", 3, 0, 1, 1000, -1, 0, 4, 0, {"2", "1", "0", "-1"}},
+      {"any nonzero flag ends it", 120, 3, 2, 0, -1, 0, 3, 2, {"120", "120", "120"}},
+      {"a closed window is noticed at the next test",
+       120,
+       0,
+       1,
+       0,
+       3,
+       0,
+       3,
+       0,
+       {"120", "120", "120"}},
+      {"a capture in the pass the window closed counts", 120, 2, 1, 0, 2, 0, 2, 1, {"120", "120"}},
+      {"a window closed before: no poll", 120, 1, 1, 0, 0, 0, 0, 0, {}}};
+  for (const Scenario& s : scenarios) {
+    FakeClock clock;
+    clock.now_ms = s.start_ms;
+    FakeWindow window;
+    window.close_at_pump = s.close_at_pump;
+    window.closed = s.close_at_pump == 0;
+    FakeScanner scanner;
+    scanner.clock = &clock;
+    scanner.finger_at_poll = s.finger_at_poll;
+    scanner.flag_value = s.flag_value;
+    scanner.poll_cost_ms = s.poll_cost_ms;
+    ImageBuffer raw_image{};
+    std::int16_t flag = 0;
+    WaitForFinger(scanner, window, clock, s.timeout, raw_image, flag);
+    EXPECT_EQ(scanner.polls, s.polls) << s.what;
+    EXPECT_EQ(flag, s.flag) << s.what;
+    EXPECT_EQ(clock.sleeps, std::vector<int>(std::max(s.polls - 1, 0), 200)) << s.what;
+    EXPECT_EQ(window.pumps, s.polls) << s.what;
+    Texts shown = window.Shown("timer");
+    if (shown.size() > 4) shown = {shown.front(), shown.back()};
+    EXPECT_EQ(shown, s.countdown) << s.what;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "testing/fakes.h"
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -17,49 +15,37 @@ std::vector<std::string> FakeWindow::Shown(const std::string& what) const {
   return texts;
 }
 
-std::int16_t FakeScanner::OpenDevice() {
-  calls.push_back("open");
-  return 0;
-}
-
 std::int16_t FakeScanner::GetImage(ImageBuffer& raw_image, std::int16_t& capture_flag) {
-  calls.push_back("poll");
   ++polls;
   if (clock) clock->now_ms += poll_cost_ms;
   bool arrived = finger_at_poll > 0 && polls >= finger_at_poll;
   capture_flag = arrived ? flag_value : 0;
   raw_image[0] = arrived ? 1 : 0;
-  return 0;
+  return Call("poll");
 }
 
-std::int16_t FakeScanner::Process(const ImageBuffer&, FeatureBuffer& feature,
-                                  ImageBuffer& processed_image) {
-  calls.push_back("process");
+std::int16_t FakeScanner::Process(const ImageBuffer&, FeatureBuffer& feature, ImageBuffer&) {
   feature = template_to_give;
-  processed_image[0] = 42;
-  return 0;
+  return Call("process");
 }
 
 std::int16_t FakeScanner::SaveBmp(const char* ansi_path, const ImageBuffer&) {
-  calls.push_back("bmp");
   bmp_path = ansi_path;
-  return 0;
+  return Call("bmp");
 }
 
 std::int16_t FakeScanner::Match(const std::uint8_t* probe, const std::uint8_t* stored,
                                 std::int16_t level) {
-  calls.push_back("match");
   levels.push_back(level);
-  last_stored.assign(stored, stored + QVL_FEATURE_SIZE - 1);
-  if (match_rule) return match_rule(probe, stored);
+  Call("match");
   return probe[0] == stored[0] ? 0 : 1;
 }
 
 std::int16_t FakeScanner::MatchN(const std::uint8_t*, const std::uint8_t*, std::int16_t count,
                                  std::int16_t level) {
-  calls.push_back("matchn");
   levels.push_back(level);
   match_n_count = count;
+  Call("matchn");
   return match_n_answer;
 }
 
@@ -86,14 +72,6 @@ std::string ReadFileOrMissing(const std::string& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
-}
-
-std::string ScopedTempDir::Read(const std::string& name) const {
-  return ReadFileOrMissing(File(name));
-}
-
-bool ScopedTempDir::Exists(const std::string& name) const {
-  return std::filesystem::exists(File(name));
 }
 
 }  // namespace qvl

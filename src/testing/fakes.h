@@ -4,7 +4,6 @@
 // records what was done to it so tests can assert on it.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,17 +27,14 @@ class FakeClock : public Clock {
 
 class FakeWindow : public StatusWindow {
  public:
-  void ShowInfo(const std::string& text) override { Record("info", text); }
-  void ShowTimer(const std::string& text) noexcept override { Record("timer", text); }
+  void ShowInfo(const std::string& text) override { events.emplace_back("info", text); }
+  void ShowTimer(const std::string& text) noexcept override { events.emplace_back("timer", text); }
   bool IsShown() override { return !closed && !hidden; }
-  void PumpEvents() override {
-    ++pumps;
-    if (close_at_pump == pumps) closed = true;
-  }
-  void ShowMessage(const std::string& text) override { Record("message", text); }
+  void PumpEvents() override { closed = closed || ++pumps == close_at_pump; }
+  void ShowMessage(const std::string& text) override { events.emplace_back("message", text); }
   void ReturnFocusToCaller() override {
     hidden = true;
-    Record("focus", "");
+    events.emplace_back("focus", "");
   }
 
   // The texts shown on one line ("info", "timer") or of one kind ("message", "focus"), in order.
@@ -49,20 +45,16 @@ class FakeWindow : public StatusWindow {
   int close_at_pump = -1;  // the user closes the window during this pump
   bool closed = false;
   bool hidden = false;
-
- private:
-  void Record(const std::string& what, const std::string& text) { events.emplace_back(what, text); }
 };
 
-// A scanner whose finger arrives at a chosen poll, and whose templates match by a rule the test
-// gives. Each poll can cost library time on the clock.
+// A scanner whose finger arrives at a chosen poll, and whose templates match when their first
+// bytes are equal. Each poll can cost library time on the clock.
 class FakeScanner : public ScannerLibrary {
  public:
-  std::int16_t OpenDevice() override;
+  std::int16_t OpenDevice() override { return Call("open"); }
   std::int16_t GetImage(ImageBuffer& raw_image, std::int16_t& capture_flag) override;
-  std::int16_t Process(const ImageBuffer& raw_image, FeatureBuffer& feature,
-                       ImageBuffer& processed_image) override;
-  std::int16_t SaveBmp(const char* ansi_path, const ImageBuffer& processed_image) override;
+  std::int16_t Process(const ImageBuffer&, FeatureBuffer& feature, ImageBuffer&) override;
+  std::int16_t SaveBmp(const char* ansi_path, const ImageBuffer&) override;
   std::int16_t Match(const std::uint8_t* probe, const std::uint8_t* stored,
                      std::int16_t level) override;
   std::int16_t MatchN(const std::uint8_t* probe, const std::uint8_t* first, std::int16_t count,
@@ -73,18 +65,21 @@ class FakeScanner : public ScannerLibrary {
   int poll_cost_ms = 0;
   int finger_at_poll = 1;  // 0: never
   std::int16_t flag_value = 1;
-  FeatureBuffer template_to_give{};
-  // Match: 0 when the stored template's first byte equals the probe's, unless replaced.
-  std::function<std::int16_t(const std::uint8_t*, const std::uint8_t*)> match_rule;
+  FeatureBuffer template_to_give{1};  // a real template is never all zero
   std::int16_t match_n_answer = -1;
 
   // Records.
   std::vector<std::string> calls;  // "open", "poll", "process", "bmp", "match", "matchn"
   int polls = 0;
   std::string bmp_path;
-  std::vector<std::int16_t> levels;       // the level of every match call
+  std::vector<std::int16_t> levels;  // the level of every match call
   std::int16_t match_n_count = 0;
-  std::vector<std::uint8_t> last_stored;  // the 257 bytes of the last stored template compared
+
+ private:
+  std::int16_t Call(const char* name) {
+    calls.push_back(name);
+    return 0;
+  }
 };
 
 // The whole file at `path`, or "<missing>" when it cannot be read.
@@ -98,8 +93,7 @@ class ScopedTempDir {
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   void Write(const std::string& name, const std::string& bytes) const;
-  std::string Read(const std::string& name) const;  // "<missing>" when there is no such file
-  bool Exists(const std::string& name) const;
+  std::string Read(const std::string& name) const { return ReadFileOrMissing(File(name)); }
 
  private:
   std::string path_;

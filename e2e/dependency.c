@@ -1,0 +1,1 @@
+int qvl_dependency(void) { return 0; }

@@ -51,3 +51,7 @@ else()
   qvl_wine_fixture(wine /usr/lib/wine/wine64 win64 ${QVL_E2E_TESTS})
 endif()
 
+# Two builds of one commit, in two folders, make the same package.
+add_test(NAME reproducible_package COMMAND ${PROJECT_SOURCE_DIR}/e2e/reproducible.sh
+  ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_TOOLCHAIN_FILE})
+set_tests_properties(reproducible_package PROPERTIES TIMEOUT 900)

@@ -20,7 +20,7 @@ cyrillic_token lwe                  cyrillic_folder lwe  no_template lw7
 no_picture lw    error_stops lw     wrong_library lw     no_library lw7
 library_on_path w                   unwritable_folder lw second_run lw
 qvlsim_arguments l                  started_hidden w     focus w
-samples w        picture_96 w       picture_144 w
+samples w        picture_96 w       picture_144 w        signed w
 '
 
 if [ "$1" = list ]; then
@@ -405,6 +405,31 @@ case_samples() {  # the integrators' samples verify, wait, and read the answer
         fail "$sample printed '$output' for finger $finger"
     done
   done
+}
+
+case_signed() {  # signed with the integrator's certificate: it checks, a change shows, it runs
+  local package
+  package=$(basename "$(ls "$build"/qvlcapture-*.zip)" .zip) || fail "no package built"
+  cd "$top"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj /CN=test-ca \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -subj /CN=signer 2>/dev/null
+  printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n' >signer.ext
+  openssl x509 -req -in signer.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
+    -extfile signer.ext -out signer.crt 2>/dev/null
+  QVL_SIGN_CERT=signer.crt QVL_SIGN_KEY=signer.key "$root/cmake/package.sh" "$root" "$build" \
+    "$package" "$top" >/dev/null || fail "the package step could not sign"
+  cd package/$package
+  sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not match the files"
+  for exe in qvlcapture.exe simulator/qvlsim.exe; do
+    osslsigncode verify -CAfile "$top/ca.crt" -in $exe | grep -q '^Succeeded' || fail "$exe: no valid signature"
+  done
+  cp qvlcapture.exe "$folder/"
+  printf '\x90' | dd of=qvlcapture.exe bs=1 seek=4096 conv=notrunc status=none
+  ! osslsigncode verify -CAfile "$top/ca.crt" -in qvlcapture.exe | grep -q '^Succeeded' ||
+    fail "a changed byte still passes the check"
+  QVLSIM_ARRIVE=1polls run -CONTROL:signed
+  expect 0 '-1\r\nsigned\r\n'
 }
 
 # How many pixels of picture $1 in the box $2 (WxH+X+Y) are exactly colour $3 (or dark: text).

@@ -4,7 +4,7 @@
 
 set(QVL_INSPECT ${PROJECT_SOURCE_DIR}/e2e/inspect_binaries.sh)
 add_test(NAME inspect_binaries
-  COMMAND ${QVL_INSPECT} ${CMAKE_OBJDUMP} $<TARGET_FILE:qvlcapture> $<TARGET_FILE:QvlScanner>)
+  COMMAND ${QVL_INSPECT} ${CMAKE_OBJDUMP} $<TARGET_FILE:qvlcapture> ${PROJECT_VERSION})
 
 # The stand-in library as the other Windows build makes it, for the wrong-library case.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

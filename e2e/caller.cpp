@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_tail, int) {
@@ -42,8 +41,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR command_tail, int) {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     Sleep(20);
   }
-  wchar_t title[256] = L"";
-  GetWindowTextW(GetForegroundWindow(), title, 256);
-  std::printf("active window: %ls\n", title);
   return GetForegroundWindow() == caller ? 0 : 1;
 }

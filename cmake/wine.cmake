@@ -6,10 +6,13 @@ set(QVL_INSPECT ${PROJECT_SOURCE_DIR}/e2e/inspect_binaries.sh)
 add_test(NAME inspect_binaries
   COMMAND ${QVL_INSPECT} ${CMAKE_OBJDUMP} $<TARGET_FILE:qvlcapture> ${PROJECT_VERSION})
 
-# The stand-in library as the other Windows build makes it, for the wrong-library case.
+# The Wine loader of this build, and the compiler of the other one, which makes a library of
+# the other bitness for the wrong-library case.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(loader /usr/lib/wine/wine)
   set(other_compiler x86_64-w64-mingw32-gcc-posix)
 else()
+  set(loader /usr/lib/wine/wine64)
   set(other_compiler i686-w64-mingw32-gcc-posix)
 endif()
 set(other_library ${CMAKE_BINARY_DIR}/e2e/other_bits/QvlScanner.dll)
@@ -28,7 +31,8 @@ set_target_properties(sample_caller PROPERTIES OUTPUT_NAME sample_caller)
 add_custom_target(e2e_programs ALL
   DEPENDS ${QVL_E2E_TARGETS} ${other_library} caller box_text sample_caller)
 
-# wine_start_<name> and wine_stop_<name> around the tests that need the prefix <name>.
+# <name>_start and <name>_stop around the tests that need the prefix <name>, and the unit tests
+# run there too.
 function(qvl_wine_fixture name loader arch)
   set(state ${CMAKE_BINARY_DIR}/${name})
   add_test(NAME ${name}_start
@@ -41,14 +45,11 @@ function(qvl_wine_fixture name loader arch)
     FIXTURES_REQUIRED ${name} ENVIRONMENT QVL_WINE_STATE=${state} SKIP_RETURN_CODE 77)
 endfunction()
 
+qvl_add_e2e_cases(windows wine_)
+qvl_wine_fixture(wine ${loader} win64 ${QVL_E2E_TESTS})
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  qvl_add_e2e_cases(windows wine_)
-  qvl_wine_fixture(wine /usr/lib/wine/wine win64 ${QVL_E2E_TESTS})
   qvl_add_e2e_cases(win7 win7_)
-  qvl_wine_fixture(win7 /usr/lib/wine/wine win32 ${QVL_E2E_TESTS})
-else()
-  qvl_add_e2e_cases(windows wine_)
-  qvl_wine_fixture(wine /usr/lib/wine/wine64 win64 ${QVL_E2E_TESTS})
+  qvl_wine_fixture(win7 ${loader} win32 ${QVL_E2E_TESTS})
 endif()
 
 # Two builds of one commit, in two folders, make the same package.

@@ -160,9 +160,9 @@ case_captured() {
 }
 
 case_timeout() {  # no finger, or the scanner reports something other than a print
-  for setting in QVLSIM_ARRIVE=never QVLSIM_FLAG=2; do
+  for settings in QVLSIM_ARRIVE=never 'QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2'; do
     printf '1\r\nold\r\n' >"$folder/result.txt"
-    export QVLSIM_ARRIVE=1polls "$setting"
+    export $settings
     run -TIMEOUT:0 -CONTROL:x
     expect 0 ''
     expect_missing feature.txt

@@ -15,5 +15,4 @@ done
 strings -el "$2" | grep -qx "$3" || { echo "FAIL: no version $3 in the version resource"; status=1; }
 strings -el "$2" | grep -q 'Apache License 2.0' || { echo "FAIL: no licence line"; status=1; }
 strings "$2" | grep -q '<dpiAware' || { echo "FAIL: no DPI-aware manifest"; status=1; }
-echo "imports: $imports"
 exit $status

@@ -20,7 +20,6 @@ add_executable(qvl_tests
   src/run/run_test.cpp
   src/scanner/capture_wait_test.cpp
   src/templates/enrollment_test.cpp
-  src/templates/identification_test.cpp
   src/templates/verification_test.cpp
   src/testing/fakes.cpp)
 if(WIN32)

@@ -21,15 +21,14 @@ add_custom_command(OUTPUT ${other_library}
   COMMAND ${other_compiler} -shared -o ${other_library} ${PROJECT_SOURCE_DIR}/e2e/broken_scanner.c
   DEPENDS e2e/broken_scanner.c)
 
-foreach(helper caller box_text)
-  add_executable(${helper} e2e/${helper}.cpp)
+foreach(helper caller window_probe)
+  add_executable(${helper} WIN32 e2e/${helper}.cpp)
+  target_link_options(${helper} PRIVATE -municode)
 endforeach()
-set_target_properties(caller PROPERTIES WIN32_EXECUTABLE ON)
-target_link_options(caller PRIVATE -municode)
 add_executable(sample_caller docs/samples/caller.c)
 set_target_properties(sample_caller PROPERTIES OUTPUT_NAME sample_caller)
 add_custom_target(e2e_programs ALL
-  DEPENDS ${QVL_E2E_TARGETS} ${other_library} caller box_text sample_caller)
+  DEPENDS ${QVL_E2E_TARGETS} ${other_library} caller window_probe sample_caller)
 
 # <name>_start and <name>_stop around the tests that need the prefix <name>, and the unit tests
 # run there too.

@@ -7,19 +7,19 @@
 #
 # The builds differ only in how the program starts (natively, or under the fixture's Wine
 # loader), how the user acts (the Linux console: SIGINT, and messages on stderr; Windows:
-# xdotool on the real window, and message boxes read with box_text.exe) and which cases need a
+# xdotool on the real window, and message boxes read with window_probe.exe) and which cases need a
 # real window.
 set -u
 
 # Where each case runs: l Linux; w Windows (a 64-bit prefix, Russian code page 1251); e Windows
 # again under an English code page (1252), as CASE_en; 7 a 32-bit Windows 7 prefix.
 cases='
-captured lwe7        timeout lw7          closed lw7           verify lw7
-identify lw7         odd_match lw         command_file lw      command_bytes lwe
-cyrillic_token lwe   cyrillic_folder lwe  no_template lw7      error_stops lw
-wrong_library lw     no_library lw7       unwritable_folder lw second_run lw
-qvlsim_arguments l   started_hidden w     focus w              samples w
-picture_96 w         picture_144 w        signed w
+captured lwe7        timeout lw7          closed lw7           compare lw7
+odd_match lw         command_file lw      token lwe            cyrillic_folder lwe
+no_template lw7      error_stops lw       wrong_library lw     no_library lw7
+unwritable_folder lw second_run lw        qvlsim_arguments l   caller_window w
+samples w            picture_96 w         picture_144 w        close_box w
+signed w
 '
 
 if [ "$1" = list ]; then
@@ -92,7 +92,7 @@ run() {
 answer_box() {
   sleep 0.3
   kill -0 "$pid" 2>/dev/null || fail "the program ended while its message box was open"
-  (cd / && "$WINE" "$build/box_text.exe" </dev/null 2>/dev/null | tr -d '\r') >>"$top/messages"
+  (cd / && "$WINE" "$build/window_probe.exe" </dev/null 2>/dev/null | tr -d '\r') >>"$top/messages"
   xdotool windowfocus --sync "$1" key Return
   for _ in $(seq 50); do find_window qvlcapture 0 >/dev/null && sleep 0.1 || return 0; done
 }
@@ -181,19 +181,23 @@ case_closed() {
   done
 }
 
-case_verify() {
+case_compare() {  # verification and identification with the stand-in's fingers
   qvlsim enroll --finger 7 --out verify1.bin
-  QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7 run -CVERIFY -CONTROL:same
-  expect 0 '1\r\nsame\r\n'
-  QVLSIM_ARRIVE=1polls QVLSIM_FINGER=8 run -CVERIFY -CONTROL:other
-  expect 0 '0\r\nother\r\n'
-}
-
-case_identify() {
   qvlsim database --fingers 300 --include 7@12 --include 7@150 --include 7@299 --out staff.bin
   export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7
+  run -CVERIFY -CONTROL:same
+  expect 0 '1\r\nsame\r\n'
   run -CVERIMATCH -MFILE:staff.bin -CONTROL:A17
   expect 0 '12,150,299\r\nA17\r\n'
+  cp "$folder/verify1.bin" "$folder/part.bin"  # one record and a part of one, which is ignored
+  head -c 44 /dev/zero >>"$folder/part.bin"
+  run -CVERIMATCH -MFILE:part.bin
+  expect 0 '0\r\n\r\n'
+  : >"$folder/empty.bin"
+  run -CVERIMATCH -MFILE:empty.bin
+  expect 0 '\r\n\r\n'
+  QVLSIM_FINGER=8 run -CVERIFY -CONTROL:other
+  expect 0 '0\r\nother\r\n'
 }
 
 case_odd_match() {  # odd library answers are read as their low 16 bits, through the binding
@@ -227,15 +231,15 @@ EOF
   expect_message 'UTF-16'
 }
 
-case_command_bytes() {  # any bytes of the token reach result.txt unchanged, whatever the code page
+case_token() {
+  # From command.txt any bytes reach result.txt unchanged, whatever the code page; from the
+  # command line the token reaches it in the ANSI code page.
   export QVLSIM_ARRIVE=1polls
   printf -- '-CONTROL:\xc0\xff\x01\x00\x7f -TIMEOUT:5\r\n' >"$folder/command.txt"
   run -CONTROL:ignored
   expect 0 '-1\r\n\xc0\xff\x01\x00\x7f\r\n'
-}
-
-case_cyrillic_token() {  # a token on the command line reaches result.txt in the ANSI code page
-  QVLSIM_ARRIVE=1polls run -CONTROL:Жук
+  rm "$folder/command.txt"
+  run -CONTROL:Жук
   case $codepage in
     1251) expect 0 '-1\r\n\xc6\xf3\xea\r\n' ;;
     1252) expect 0 '-1\r\n???\r\n' ;;  # 1252 has no Cyrillic
@@ -359,16 +363,15 @@ caller() {  # starts the program from caller.exe, a caller with a window of its 
   pid=$!
 }
 
-case_started_hidden() {  # asked to start hidden or minimized, the window shows all the same
+case_caller_window() {
+  # Asked to start hidden or minimized, the window shows all the same; with -FOCUS the caller's
+  # window is the active one again afterwards.
   for show in hide minimized; do
     QVLSIM_ARRIVE=2000ms caller --show $show "$folder/$exe" -CONTROL:$show
     find_window "$caption" 20 >/dev/null || fail "no visible window when started $show"
     finish
     expect_file result.txt "-1\r\n$show\r\n"
   done
-}
-
-case_focus() {  # the caller's window starts the program with -FOCUS and is active afterwards
   QVLSIM_ARRIVE=1000ms caller "$folder/$exe" -FOCUS -CONTROL:f
   finish
   expect 0 '-1\r\nf\r\n'
@@ -411,6 +414,26 @@ case_signed() {  # signed with the integrator's certificate: it checks, a change
     fail "a changed byte still passes the check"
   QVLSIM_ARRIVE=1polls run -CONTROL:signed
   expect 0 '-1\r\nsigned\r\n'
+}
+
+case_close_box() {
+  # A click on the title bar's close box, in a Wine virtual desktop that draws title bars. The
+  # program must end without a message box (one would block it), result.txt empty.
+  local desktop x y
+  (cd / && QVLSIM_ARRIVE=never exec "$WINE" explorer /desktop=qvlclose,800x600 "$folder/$exe" \
+    -TIMEOUT:60 </dev/null >/dev/null 2>&1) &
+  desktop=$(find_window 'qvlclose - Wine desktop' 20) || fail "no virtual desktop"
+  (cd / && "$WINE" explorer /desktop=qvlclose,800x600 "$build/window_probe.exe" \
+    "$("$WINE" winepath -w "$top/close.txt" 2>/dev/null)" </dev/null >/dev/null 2>&1)
+  for _ in $(seq 100); do [ -s "$top/close.txt" ] && break || sleep 0.2; done
+  read -r x y <"$top/close.txt" || fail "the close box was not found"
+  sleep 0.5
+  xdotool mousemove --window "$desktop" "$x" "$y" click 1
+  # The program's own process: its command line starts with its path; explorer's only holds it.
+  pgrep -f "^$folder/$exe" >/dev/null || fail "the program is not running before the click"
+  for _ in $(seq 100); do pgrep -f "^$folder/$exe" >/dev/null && sleep 0.1 || break; done
+  ! pgrep -f "^$folder/$exe" >/dev/null || fail "the program still runs after the click"
+  expect_file result.txt ''
 }
 
 # How many pixels of picture $1 in the box $2 (WxH+X+Y) are exactly colour $3 (or dark: text).

@@ -24,8 +24,9 @@ TEST(SplitArguments, SeparatorsAndTheCommandLine) {
 }
 
 TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
-  RunOptions options = ParseSwitches({"-cverify", "-CMatch", "-CVERIMATCH", "-Focus", "-control:Ab7",
-                           "-MFILE:Staff.BIN", "-LEVEL:4.5", "-TIMEOUT:60", "-TIMEOUT:abc"});
+  RunOptions options =
+      ParseSwitches({"-cverify", "-CMatch", "-CVERIMATCH", "-Focus", "-control:Ab7",
+                     "-MFILE:Staff.BIN", "-LEVEL:4.5", "-TIMEOUT:60", "-TIMEOUT:abc"});
   EXPECT_TRUE(options.verify_mode && options.identify_mode && options.verify_identify_mode &&
               options.return_focus);
   EXPECT_EQ(options.control_token, "Ab7");

@@ -53,6 +53,8 @@ TEST_F(RunTest, ModesRunInOrderAndTheLastDecides) {
   Run("-CVERIMATCH -CMATCH -CVERIFY -CONTROL:t");
   EXPECT_EQ(dir.Read("result.txt"), "1\r\nt\r\n");  // the record list "1", not MatchN's 1
   EXPECT_EQ(window.Shown("info")[0], std::string("Идентификация через верификацию:\r\n") + kPrompt);
+  EXPECT_EQ(window.Shown("timer")[3], kReadingDatabase);  // while the database is read
+  EXPECT_EQ(scanner.match_n_count, 3);
   EXPECT_EQ(scanner.calls, (std::vector<std::string>{"open", "poll", "process", "bmp", "match",
                                                      "matchn", "match", "match", "match"}));
   Run("-CMATCH");

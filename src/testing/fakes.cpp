@@ -19,7 +19,7 @@ std::int16_t FakeScanner::GetImage(ImageBuffer& raw_image, std::int16_t& capture
   ++polls;
   if (clock) clock->now_ms += poll_cost_ms;
   bool arrived = finger_at_poll > 0 && polls >= finger_at_poll;
-  capture_flag = arrived ? flag_value : 0;
+  capture_flag = arrived ? 1 : 0;
   raw_image[0] = arrived ? 1 : 0;
   return Call("poll");
 }

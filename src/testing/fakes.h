@@ -64,7 +64,6 @@ class FakeScanner : public ScannerLibrary {
   FakeClock* clock = nullptr;
   int poll_cost_ms = 0;
   int finger_at_poll = 1;  // 0: never
-  std::int16_t flag_value = 1;
   FeatureBuffer template_to_give{1};  // a real template is never all zero
   std::int16_t match_n_answer = -1;
 

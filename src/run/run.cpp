@@ -49,10 +49,11 @@ std::unique_ptr<OutputFile> EmptyResultFile(const std::string& folder) {
   try {
     return std::make_unique<OutputFile>(JoinPath(folder, "result.txt"));
   } catch (const RunError& error) {
-    throw RunError(std::string(error.what()) +
-                   ". qvlcapture keeps all its files beside itself, so "
-                   "it must live in a folder that the user can write, not under Program Files "
-                   "or on a read-only share: " +
+    std::string reason = error.what();
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();  // the system's full stop
+    throw RunError(reason +
+                   ". qvlcapture keeps all its files beside itself, so it must live in a folder "
+                   "that the user can write, not under Program Files or on a read-only share: " +
                    folder);
   }
 }

@@ -33,11 +33,8 @@ std::string MachineName(unsigned machine, bool pe) {
 }  // namespace
 
 std::optional<BinaryKind> ParseBinaryKind(std::string_view header) {
-  if (header.size() >= 20 &&
-      header.substr(0, 4) ==
-          "\x7F"
-          "ELF" &&
-      header[5] == 1) {
+  constexpr std::string_view kElfMagic = "\177ELF";
+  if (header.size() >= 20 && header.substr(0, 4) == kElfMagic && header[5] == 1) {
     int bits = header[4] == 1 ? 32 : header[4] == 2 ? 64 : 0;
     if (bits == 0) return std::nullopt;
     return BinaryKind{bits, MachineName(Little16(header, 18), false)};
@@ -76,8 +73,15 @@ BinaryKind ThisProgramKind() {
 #endif
 }
 
-std::string MismatchMessage(const std::string& path, const BinaryKind& library) {
+std::optional<std::string> MismatchMessage(const std::string& path) {
+  std::optional<BinaryKind> library = ReadBinaryKind(path);
   BinaryKind program = ThisProgramKind();
+  if (!library || *library == program) return std::nullopt;
+  return MismatchMessage(path, *library, program);
+}
+
+std::string MismatchMessage(const std::string& path, const BinaryKind& library,
+                            const BinaryKind& program) {
   std::string library_bits = std::to_string(library.bits) + "-bit";
   std::string program_bits = std::to_string(program.bits) + "-bit";
   std::string message = path + " is a " + library_bits + " library for " + library.machine +

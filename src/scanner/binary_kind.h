@@ -25,7 +25,10 @@ std::optional<BinaryKind> ReadBinaryKind(const std::string& path);
 // The kind of this program itself.
 BinaryKind ThisProgramKind();
 
-// The RunError message when the library at `path` is of another kind than this program.
-std::string MismatchMessage(const std::string& path, const BinaryKind& library);
+// The RunError message when the library at `path` is of another kind than this program; nullopt
+// when it is of the same kind, or its kind cannot be read.
+std::optional<std::string> MismatchMessage(const std::string& path);
+std::string MismatchMessage(const std::string& path, const BinaryKind& library,
+                            const BinaryKind& program);
 
 }  // namespace qvl

@@ -24,8 +24,7 @@ void* LoadScannerLibrary() {
   if (RegularFileLength(beside)) {
     if (void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return library;
     std::string reason = LastLoadError();
-    std::optional<BinaryKind> kind = ReadBinaryKind(beside);
-    if (kind && !(*kind == ThisProgramKind())) throw RunError(MismatchMessage(beside, *kind));
+    if (std::optional<std::string> mismatch = MismatchMessage(beside)) throw RunError(*mismatch);
     throw RunError("Cannot load the scanner library " + beside + ": " + reason);
   }
   if (void* library = dlopen(kScannerLibraryName, RTLD_NOW | RTLD_LOCAL)) return library;

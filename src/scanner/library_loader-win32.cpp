@@ -14,8 +14,7 @@ namespace {
 
 // Why the library at `path`, which is there, did not load: in words that say what to do.
 std::string WhyNotLoaded(const std::string& path, DWORD error) {
-  std::optional<BinaryKind> kind = ReadBinaryKind(path);
-  if (kind && !(*kind == ThisProgramKind())) return MismatchMessage(path, *kind);
+  if (std::optional<std::string> mismatch = MismatchMessage(path)) return *mismatch;
   if (error == ERROR_MOD_NOT_FOUND) {
     return path +
            " is there, but a library that it needs is missing. Install what the scanner "

@@ -17,9 +17,9 @@ cases='
 captured lwe7        timeout lw7          closed lw7           compare lw7
 odd_match lw         command_file lw      token lwe            cyrillic_folder lwe
 no_template lw7      error_stops lw       wrong_library lw     no_library lw7
-unwritable_folder lw second_run lw        qvlsim_arguments l   caller_window w
-samples w            picture_96 w         picture_144 w        close_box w
-signed w
+unwritable_folder lw second_run lw        held_picture lw      qvlsim_arguments l
+caller_window w      samples w            picture_96 w         picture_144 w
+close_box w          signed w
 '
 
 if [ "$1" = list ]; then
@@ -47,6 +47,12 @@ else
   windows= exe=qvlcapture lib=libQvlScanner.so suffix=.so program= codepage=utf-8 WINE=
   export LC_ALL=C.UTF-8
 fi
+# Callers start the program from a working folder of their own. This one holds a library named
+# like one that the scanner library needs, which must never be loaded from there.
+caller_folder=$top/caller
+mkdir -p "$caller_folder"
+cp "$build/e2e/qvl_dependency$suffix" "$caller_folder/"
+answer_boxes=1  # finish answers the program's message boxes as the user would
 
 fail() {
   echo "FAIL ($name): $*"
@@ -63,7 +69,7 @@ install() {  # makes $1 the program folder: the program and the stand-in library
 # console window writes what the user reads to stderr.
 start() {
   : >"$top/messages"
-  (cd / && exec $WINE "$folder/$exe" "$@" </dev/null >/dev/null 2>>"$top/messages") &
+  (cd "$caller_folder" && exec $WINE "$folder/$exe" "$@" </dev/null >/dev/null 2>>"$top/messages") &
   pid=$!
 }
 
@@ -77,7 +83,7 @@ finish() {
       status=$?
       return
     fi
-    [ -n "$windows" ] && box=$(find_window qvlcapture 0) && answer_box "$box"
+    [ -n "$windows" ] && [ -n "$answer_boxes" ] && box=$(find_window qvlcapture 0) && answer_box "$box"
     sleep 0.1
   done
   fail "the program did not end within ${1:-30} s"
@@ -145,10 +151,15 @@ expect_message() {  # a text the user was shown
   grep -qF -- "$1" "$top/messages" || fail "no message '$1'; messages: $(cat "$top/messages")"
 }
 
-expect_outputs() {  # what every captured print leaves: feature.txt and scan.bmp
+expect_outputs() {  # what every captured print leaves: feature.txt and scan.bmp, nothing else
   [ "$(grep -c $'\r$' "$folder/feature.txt" 2>/dev/null)" = 257 ] ||
     fail "feature.txt is not 257 CR LF lines"
   [ "$(head -c 2 "$folder/scan.bmp" 2>/dev/null)" = BM ] || fail "scan.bmp is not a BMP file"
+  expect_missing scan.new.bmp
+}
+
+native() {  # a path as the program sees it
+  if [ -n "$windows" ]; then echo "Z:${1//\//\\}"; else echo "$1"; fi
 }
 
 # --- The cases -----------------------------------------------------------------------------
@@ -216,14 +227,19 @@ EOF
 
 case_command_file() {  # command.txt as callers, editors and shells write it
   qvlsim enroll --finger 4 --out verify1.bin
+  qvlsim database --fingers 2 --include 4@1 --out staff.bin
+  mv "$folder/staff.bin" "$folder/база.bin"
+  local beetle=Жук  # comes back in the ANSI code page
+  [ "$codepage" = 1251 ] && beetle='\xc6\xf3\xea'
   export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=4
   while IFS='|' read -r content switches exit_status result; do
     printf -- "$content" >"$folder/command.txt"
     run $switches
     expect "$exit_status" "$result"
-  done <<'EOF'
+  done <<EOF
 -CVERIFY\r\n-CONTROL:lines\r\n|-CONTROL:ignored|0|1\r\nlines\r\n
 \xef\xbb\xbf-CVERIFY -CONTROL:notepad|-CONTROL:ignored|0|1\r\nnotepad\r\n
+\xef\xbb\xbf-CVERIMATCH -MFILE:база.bin -CONTROL:Жук|-CONTROL:ignored|0|1\r\n$beetle\r\n
 \r\n|-CVERIFY -CONTROL:blank|0|1\r\nblank\r\n
 \xff\xfe-\0C\0V\0|-CVERIFY|1|
 -\0C\0V\0|-CVERIFY|1|
@@ -260,15 +276,15 @@ case_cyrillic_folder() {
 
 case_no_template() {  # the library made no template: an error, never a match with an empty one
   head -c 256 /dev/zero >"$folder/verify1.bin"
-  echo old >"$folder/scan.bmp"
+  echo old | tee "$folder/scan.bmp" >"$folder/feature.txt"
   QVLSIM_ARRIVE=1polls QVLSIM_FAIL=process run -CVERIFY -CONTROL:t
   expect 1 ''
-  expect_missing feature.txt scan.bmp
+  expect_file scan.bmp 'old\n'  # the stop touched no file
+  expect_file feature.txt 'old\n'
   expect_message 'made no template'
-  echo old >"$folder/scan.bmp"  # no picture saved: the last person's goes all the same
-  QVLSIM_ARRIVE=1polls QVLSIM_FAIL=bmp run -CONTROL:t
+  QVLSIM_ARRIVE=1polls QVLSIM_FAIL=bmp run -CONTROL:t  # no picture saved: the old one goes too
   expect 0 '-1\r\nt\r\n'
-  expect_missing scan.bmp
+  expect_missing scan.bmp scan.new.bmp
 }
 
 case_error_stops() {  # input that stops the run: exit 1, result.txt empty, the cause named
@@ -331,23 +347,75 @@ case_unwritable_folder() {
   expect_message 'must live in a folder that the user can write'
 }
 
-case_second_run() {  # one run at a time per folder; a killed run leaves it free
-  QVLSIM_ARRIVE=3000ms start -CONTROL:first
-  local first=$pid
-  wait_for_prompt >/dev/null || fail "the first run does not ask for a finger"
-  QVLSIM_LOG="$top/second.log" QVLSIM_ARRIVE=1polls run -CONTROL:second
-  [ "$status" = 1 ] || fail "the second run's exit status is $status"
+expect_refused() {  # a second start: exit 1, the message, and no call of the library
+  [ "$status" = 1 ] || fail "the refused start's exit status is $status"
   expect_message 'A capture is already running in'
   expect_missing ../second.log
-  pid=$first
-  finish
+}
+
+case_second_run() {
+  # One run at a time per folder, however the folder is spelled (here through a symbolic link,
+  # which Windows takes for another folder). A refused start whose message is still open holds
+  # nothing; a killed run leaves the folder free.
+  local first second
+  ln -s "$folder" "$top/link"
+  QVLSIM_ARRIVE=file:$(native "$top/go") start -CONTROL:first
+  first=$pid
+  wait_for_prompt >/dev/null || fail "the first run does not ask for a finger"
+  QVLSIM_LOG=$(native "$top/second.log") folder=$top/link start -CONTROL:second
+  second=$pid
+  if [ -n "$windows" ]; then
+    find_window qvlcapture 20 >/dev/null || fail "the second start shows no message"
+  else
+    finish
+    expect_refused
+  fi
+  touch "$top/go"
+  pid=$first answer_boxes= finish
   expect 0 '-1\r\nfirst\r\n'
+  QVLSIM_ARRIVE=1polls answer_boxes= run -CONTROL:third
+  expect 0 '-1\r\nthird\r\n'
+  if [ -n "$windows" ]; then
+    pid=$second finish
+    expect_refused
+  fi
   QVLSIM_ARRIVE=never start -TIMEOUT:60
   wait_for_prompt >/dev/null || fail "the run to kill does not ask for a finger"
   kill -9 "$pid"
   wait "$pid" 2>/dev/null
-  QVLSIM_ARRIVE=1polls run -CONTROL:third
-  expect 0 '-1\r\nthird\r\n'
+  QVLSIM_ARRIVE=1polls run -CONTROL:fourth
+  expect 0 '-1\r\nfourth\r\n'
+}
+
+hold() {  # another program holds file $1 open, sharing as $2 says (see hold_file.cpp)
+  if [ -n "$windows" ]; then
+    (cd / && exec "$WINE" "$build/hold_file.exe" "$(native "$1")" "$2" </dev/null >"$top/held") &
+  else
+    (exec sleep 600 <"$1") &
+    echo held >"$top/held"
+  fi
+  holder=$!
+  for _ in $(seq 100); do grep -q held "$top/held" 2>/dev/null && return 0 || sleep 0.1; done
+  fail "cannot hold $1"
+}
+
+case_held_picture() {
+  # A caller showing the last picture (GDI+ shares it for reading only) or an indexer looking at
+  # it (sharing everything): the run answers all the same, and the picture is replaced as soon as
+  # the system allows it.
+  for share in read all; do
+    echo old >"$folder/scan.bmp"
+    hold "$folder/scan.bmp" $share
+    QVLSIM_ARRIVE=1polls run -CONTROL:$share
+    expect 0 "-1\r\n$share\r\n"
+    ! grep -q Cannot "$top/messages" || fail "a message was shown: $(cat "$top/messages")"
+    [ $share = read ] || expect_outputs
+    kill -9 $holder
+    wait $holder 2>/dev/null
+    QVLSIM_ARRIVE=1polls run -CONTROL:$share
+    expect 0 "-1\r\n$share\r\n"
+    expect_outputs
+  done
 }
 
 case_qvlsim_arguments() {

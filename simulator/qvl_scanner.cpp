@@ -27,10 +27,12 @@ long EnvNumber(const char* name, long fallback) {
 }
 
 // When the finger arrives: QVLSIM_ARRIVE is "<n>ms" after opening (2000ms unless set),
-// "<n>polls" (the n-th poll sees it) or "never".
+// "<n>polls" (the n-th poll sees it), "file:<path>" (the first poll after that file exists: a
+// test lets the finger go when it is ready) or "never".
 struct Arrival {
-  enum Kind { kAfterMs, kAfterPolls, kNever } kind = kAfterMs;
+  enum Kind { kAfterMs, kAfterPolls, kWhenFile, kNever } kind = kAfterMs;
   long count = 2000;
+  std::string file;
 };
 
 Arrival ReadArrival() {
@@ -40,6 +42,7 @@ Arrival ReadArrival() {
   char* unit = nullptr;
   long count = std::strtol(text, &unit, 10);
   if (std::strcmp(text, "never") == 0) arrival.kind = Arrival::kNever;
+  if (std::strncmp(text, "file:", 5) == 0) arrival = {Arrival::kWhenFile, 0, text + 5};
   if (std::strcmp(unit, "polls") == 0) arrival = {Arrival::kAfterPolls, count};
   if (std::strcmp(unit, "ms") == 0) arrival = {Arrival::kAfterMs, count};
   return arrival;
@@ -64,6 +67,12 @@ bool Listed(const char* name, const char* operation) {
 }
 
 bool Fails(const char* operation) { return Listed("QVLSIM_FAIL", operation); }
+
+bool Exists(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file) std::fclose(file);
+  return file != nullptr;
+}
 
 // Every call starts here. QVLSIM_LOG names a file that gets a line per call, so a test can
 // tell whether the library was called at all. A slow device or a busy library: QVLSIM_DELAY_MS
@@ -104,7 +113,8 @@ QVL_EXPORT int32_t QVL_CALL QvlGetImage(int32_t, uint8_t* raw_image, int16_t* ca
   long waited_ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          Clock::now() - g_device.opened_at).count());
   bool arrived = (arrival.kind == Arrival::kAfterPolls && g_device.polls >= arrival.count) ||
-                 (arrival.kind == Arrival::kAfterMs && waited_ms >= arrival.count);
+                 (arrival.kind == Arrival::kAfterMs && waited_ms >= arrival.count) ||
+                 (arrival.kind == Arrival::kWhenFile && Exists(arrival.file));
   if (!arrived) {
     std::memset(raw_image, 255, QVL_IMAGE_SIZE - 1);  // empty glass
     *capture_flag = 0;

@@ -108,12 +108,27 @@ int Database(const Arguments& args) {
   long records = args.fingers;
   std::vector<int> fingers(static_cast<std::size_t>(records));
   for (long i = 0; i < records; ++i) fingers[i] = kFirstStrangerFinger + static_cast<int>(i);
-  long next_free = records / 3;  // where an included finger goes when no record is named
-  for (auto [finger, record] : args.includes) {
-    if (record < 0) record = next_free++ % (records > 0 ? records : 1);
-    if (record >= records) Usage("--include names a record past the end of the database");
+  // Named records first; the others take free records from a third of the way in. No record
+  // ever holds two included fingers: one would silently be lost.
+  std::vector<bool> taken(static_cast<std::size_t>(records));
+  auto place = [&](int finger, long record) {
+    taken[record] = true;
     fingers[record] = finger;
     std::printf("finger %d at record %ld\n", finger, record);
+  };
+  for (auto [finger, record] : args.includes) {
+    if (record < 0) continue;
+    if (record >= records) Usage("--include names a record past the end of the database");
+    if (taken[record]) Usage("--include names one record twice");
+    place(finger, record);
+  }
+  long next_free = records / 3;
+  for (auto [finger, record] : args.includes) {
+    if (record >= 0) continue;
+    for (long tried = 0; tried < records && taken[next_free % records]; ++tried) ++next_free;
+    if (records == 0 || taken[next_free % records])
+      Usage("--include: more fingers than records in the database");
+    place(finger, next_free % records);
   }
   std::vector<std::uint8_t> bytes;
   bytes.reserve(static_cast<std::size_t>(records) * kRecordSize);

@@ -12,9 +12,19 @@ std::string FileErrorMessage(std::string_view what, const std::string& path) {
   return "Cannot " + std::string(what) + " " + path + ": " + SystemErrorText(path);
 }
 
+std::string CreateErrorMessage(const std::string& path) {
+  bool folder_refuses = FolderRefusesWriting(path);  // before the reason is looked up
+  std::string message = FileErrorMessage("create", path);
+  if (!folder_refuses) return message;
+  if (message.back() == '.') message.pop_back();  // the system's own full stop
+  return message +
+         ". qvlcapture keeps all its files beside itself, so it must live in a folder that the "
+         "user can write, not under Program Files or on a read-only share.";
+}
+
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
   file_ = OpenFile(path_, "wb");
-  if (!file_) throw RunError(FileErrorMessage("create", path_));
+  if (!file_) throw RunError(CreateErrorMessage(path_));
 }
 
 OutputFile::~OutputFile() {

@@ -55,5 +55,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 
 // The RunError message for a failed operation on a path: "Cannot <what> <path>: <reason>".
 std::string FileErrorMessage(std::string_view what, const std::string& path);
+// The same for a file that could not be created. When its folder refuses writing, the user is
+// told that the program's folder is what is wrong.
+std::string CreateErrorMessage(const std::string& path);
 
 }  // namespace qvl

@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "base/error.h"
+#include "base/file.h"
 #include "base/os.h"
 
 namespace qvl {
@@ -50,18 +51,32 @@ std::string CommandLineTail() {
 
 std::string AnsiToPath(std::string_view ansi) { return std::string(ansi); }
 
-// File names are bytes here: the library can be handed any path as it is.
-LibraryOutputPath::LibraryOutputPath(const std::string& path, bool) : target_(path), ansi_(path) {}
-LibraryOutputPath::~LibraryOutputPath() = default;
-void LibraryOutputPath::Commit() {}
+// File names are bytes here, and the ANSI code page is UTF-8: the library takes any path as it is.
+LibraryPath LibraryWritablePath(const std::string& folder, const std::string& name) {
+  std::string path = JoinPath(folder, name);
+  return {path, path};
+}
+
+std::optional<std::string> Utf8ToAnsi(std::string_view utf8) { return std::string(utf8); }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
 
+bool MoveOver(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool LockFolder(const std::string& folder) {
-  // The descriptor stays open until the process ends, and the lock with it. A folder that cannot
-  // be opened cannot be shared either; the run then names what is wrong with it.
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
+  std::string path = JoinPath(folder, kLockFileName);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw RunError(CreateErrorMessage(path));
+  // The descriptor stays open until the process ends, and the lock with it. Only a lock held
+  // elsewhere means another run: on NFS, say, flock fails for reasons of its own.
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+  int error = errno;
+  close(fd);
+  errno = error;
+  if (error == EWOULDBLOCK) return false;
+  throw RunError(FileErrorMessage("lock", path));
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
@@ -69,6 +84,10 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 }
 
 std::string SystemErrorText(std::string_view) { return std::strerror(errno); }
+
+bool FolderRefusesWriting(const std::string&) {
+  return errno == EACCES || errno == EPERM || errno == EROFS;
+}
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "base/file.h"
 #include "base/os.h"
 #include "base/win32_text.h"
 
@@ -23,22 +24,12 @@ std::wstring Widen(std::string_view utf8) {
 
 UINT AnsiCodePage() { return GetACP(); }
 
-namespace {
-
-// Code pages that take neither WC_NO_BEST_FIT_CHARS nor a used-default report: asked for them,
-// WideCharToMultiByte fails. UTF-8 (65001) and GB18030 (54936) can spell every character anyway.
-bool TakesNoConversionFlags(UINT code_page) {
-  return code_page == CP_UTF8 || code_page == CP_UTF7 || code_page == 42 || code_page == 54936 ||
-         (code_page >= 50220 && code_page <= 50229) || (code_page >= 57002 && code_page <= 57011);
-}
-
-}  // namespace
-
 std::string Narrow(std::wstring_view wide, UINT code_page, bool* lossy) {
   if (lossy) *lossy = false;
   if (wide.empty()) return {};
   BOOL used_default = FALSE;
-  bool plain = TakesNoConversionFlags(code_page);
+  // UTF-8 spells every character, and the system refuses these flags for it.
+  bool plain = code_page == CP_UTF8;
   DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL* report = plain ? nullptr : &used_default;
   int length = static_cast<int>(wide.size());
@@ -115,6 +106,19 @@ std::string AnsiToPath(std::string_view ansi) {
   return Narrow(wide);
 }
 
+std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
+  if (utf8.empty()) return std::string();
+  int length = static_cast<int>(utf8.size());
+  int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), size);
+  bool lossy;
+  std::string ansi = Narrow(wide, AnsiCodePage(), &lossy);
+  if (lossy) return std::nullopt;
+  return ansi;
+}
+
 namespace {
 
 // The folder's 8.3 name, or the empty text when the volume gives it none.
@@ -127,50 +131,35 @@ std::wstring ShortName(const std::wstring& folder) {
   return short_name;
 }
 
-// `path` in the ANSI code page when it can spell it there, else with its folder's short name;
-// nothing when neither can be spelled.
-bool SpellForLibrary(const std::wstring& path, bool short_names, std::string& ansi) {
+// `folder` + `name` (an ASCII name) in the ANSI code page when it can spell the folder, else
+// with the folder's short name; nothing when neither can be spelled.
+std::optional<std::string> SpellForLibrary(const std::wstring& folder, const std::wstring& name) {
   bool lossy;
-  ansi = Narrow(path, AnsiCodePage(), &lossy);
-  std::size_t slash = path.rfind(L'\\');
-  if (!lossy || !short_names || slash == std::wstring::npos) return !lossy;
-  std::wstring short_folder = ShortName(path.substr(0, slash));
-  if (short_folder.empty()) return false;
-  std::string spelled = Narrow(short_folder + path.substr(slash), AnsiCodePage(), &lossy);
-  if (!lossy) ansi = spelled;
-  return !lossy;
+  std::string ansi = Narrow(folder + L"\\" + name, AnsiCodePage(), &lossy);
+  if (!lossy) return ansi;
+  std::wstring short_folder = ShortName(folder);
+  if (short_folder.empty()) return std::nullopt;
+  ansi = Narrow(short_folder + L"\\" + name, AnsiCodePage(), &lossy);
+  if (lossy) return std::nullopt;
+  return ansi;
 }
 
 }  // namespace
 
-LibraryOutputPath::LibraryOutputPath(const std::string& path, bool short_names) : target_(path) {
-  if (SpellForLibrary(Widen(path), short_names, ansi_)) return;
-  // A fresh ASCII name (qvlXXXX.tmp) in the temporary folder. The empty file that reserves the
-  // name goes at once, so only what the library writes is ever moved into place.
+LibraryPath LibraryWritablePath(const std::string& folder, const std::string& name) {
+  std::wstring wide_name = Widen(name);
+  if (std::optional<std::string> ansi = SpellForLibrary(Widen(folder), wide_name))
+    return {*ansi, JoinPath(folder, name)};
+  // A volume without 8.3 names. The temporary folder is every program folder's: the name is
+  // this process's own.
   std::wstring temp(MAX_PATH + 1, L'\0');
   temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
-  wchar_t name[MAX_PATH + 1];
-  std::string ansi;
-  if (temp.empty() || !GetTempFileNameW(temp.c_str(), L"qvl", 0, name)) return;
-  DeleteFileW(name);
-  if (!SpellForLibrary(name, true, ansi)) return;  // the library gets the best it can have
-  ansi_ = ansi;
-  staged_ = Narrow(name);
-}
-
-LibraryOutputPath::~LibraryOutputPath() {
-  if (!staged_.empty()) DeleteFileW(Widen(staged_).c_str());
-}
-
-void LibraryOutputPath::Commit() {
-  if (staged_.empty() || GetFileAttributesW(Widen(staged_).c_str()) == INVALID_FILE_ATTRIBUTES)
-    return;
-  if (!MoveFileExW(Widen(staged_).c_str(), Widen(target_).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-    throw RunError("Cannot move " + staged_ + " to " + target_ + ": " +
-                   Win32ErrorText(GetLastError(), target_));
-  }
-  staged_.clear();
+  while (!temp.empty() && temp.back() == L'\\') temp.pop_back();
+  wide_name = L"qvlcapture-" + std::to_wstring(GetCurrentProcessId()) + L"-" + wide_name;
+  std::optional<std::string> ansi = SpellForLibrary(temp, wide_name);
+  // Where nothing spells it, the library gets the best it can have and may write nothing.
+  return {ansi ? *ansi : Narrow(temp + L"\\" + wide_name, AnsiCodePage()),
+          Narrow(temp + L"\\" + wide_name)};
 }
 
 bool RemoveFile(const std::string& path) {
@@ -179,24 +168,21 @@ bool RemoveFile(const std::string& path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+bool MoveOver(const std::string& from, const std::string& to) {
+  // Copying is allowed: the temporary folder may lie on another volume.
+  return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+}
+
 bool LockFolder(const std::string& folder) {
-  // A named mutex, in the namespace all sessions share (two users of one terminal-server folder),
-  // named after the folder's long, upper-case path so that every spelling of it meets.
-  std::wstring path = Widen(folder);
-  std::wstring long_path(GetLongPathNameW(path.c_str(), nullptr, 0), L'\0');
-  DWORD length =
-      GetLongPathNameW(path.c_str(), long_path.data(), static_cast<DWORD>(long_path.size()));
-  if (length > 0 && length < long_path.size()) path.assign(long_path.data(), length);
-  CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a: a mutex name cannot hold a path
-  for (wchar_t c : path) hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
-  wchar_t name[64];
-  swprintf(name, 64, L"Global\\qvlcapture-%016llx", static_cast<unsigned long long>(hash));
-  // The handle stays open until the process ends; the system then drops the mutex.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-  DWORD error = GetLastError();
-  if (!mutex) return error != ERROR_ACCESS_DENIED;  // another user's run holds it
-  return error != ERROR_ALREADY_EXISTS;
+  std::string path = JoinPath(folder, kLockFileName);
+  // Shared with nobody and deleted on close: a second opener is refused whatever path it takes,
+  // and the file goes when the process ends, however it ends. The handle stays open until then.
+  HANDLE lock = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (lock != INVALID_HANDLE_VALUE) return true;
+  if (GetLastError() == ERROR_SHARING_VIOLATION) return false;
+  throw RunError(CreateErrorMessage(path));
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
@@ -207,6 +193,17 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 std::string SystemErrorText(std::string_view subject) {
   DWORD code = GetLastError();
   return code != 0 ? Win32ErrorText(code, subject) : std::strerror(errno);
+}
+
+bool FolderRefusesWriting(const std::string& path) {
+  DWORD error = GetLastError();
+  // Windows denies access to a directory or a read-only file of that name too: the file is
+  // what is wrong then.
+  DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  SetLastError(error);
+  bool file_refuses = attributes != INVALID_FILE_ATTRIBUTES &&
+                      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+  return (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) && !file_refuses;
 }
 
 namespace {

@@ -1,10 +1,8 @@
-// The Windows conversions and paths in the situations that Wine cannot show end to end: a
-// system whose ANSI code page is UTF-8, a volume without 8.3 names.
+// The Windows conversions and file errors in the situations that Wine cannot show end to end.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <optional>
 
 #include "base/error.h"
 #include "base/file.h"
@@ -34,22 +32,27 @@ TEST(Win32ErrorText, InsertsNameTheSubject) {
   EXPECT_EQ(text.find('%'), std::string::npos) << text;
 }
 
-TEST(LibraryOutputPath, WithoutShortNamesTheLibraryWritesElsewhereAndTheFileMovesIn) {
+// The tests run under the Russian code page, 1251.
+TEST(Utf8ToAnsi, SpellsWhatTheCodePageCanOnly) {
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"-MFILE:\xD0\xB1\xD0\xB0\xD0\xB7\xD0\xB0.bin", "-MFILE:\xE1\xE0\xE7\xE0.bin"},
+      {"-CONTROL:\xCE\xA9", std::nullopt},  // Greek omega: not in 1251
+      {"-CONTROL:\xFF", std::nullopt}};       // no UTF-8 at all
+  for (const auto& [utf8, ansi] : cases) EXPECT_EQ(Utf8ToAnsi(utf8), ansi) << utf8;
+}
+
+// Windows denies access to a directory of the name too; the folder is not what is wrong then,
+// and the user must not be sent to move the program.
+TEST(CreateErrorMessage, BlamesTheFolderOnlyWhenItRefuses) {
   ScopedTempDir dir;
-  std::string folder = dir.File("папка Ω");
-  CreateDirectoryW(Widen(folder).c_str(), nullptr);
-  std::string target = JoinPath(folder, "scan.bmp");
-  {
-    LibraryOutputPath path(target, false);
-    std::string ansi = path.ansi();
-    EXPECT_TRUE(std::all_of(ansi.begin(), ansi.end(), [](char c) { return c > 0 && c < 127; }));
-    std::FILE* file = std::fopen(path.ansi(), "wb");  // what the library does with it
-    ASSERT_TRUE(file);
-    std::fputs("BM", file);
-    std::fclose(file);
-    path.Commit();
+  CreateDirectoryW(Widen(dir.File("result.txt")).c_str(), nullptr);
+  try {
+    OutputFile file(dir.File("result.txt"));
+    ADD_FAILURE();
+  } catch (const RunError& error) {
+    std::string message = error.what();
+    EXPECT_EQ(message.find("must live in a folder"), std::string::npos) << message;
   }
-  EXPECT_EQ(ReadFileBytes(target), (std::vector<std::uint8_t>{'B', 'M'}));
 }
 
 }  // namespace

@@ -27,41 +27,42 @@ std::string CommandLineTail();
 // A file name from the caller's command (ANSI bytes) as a UTF-8 path fragment.
 std::string AnsiToPath(std::string_view ansi);
 
-// A path at which the scanner library, which takes no wide paths, can write a file: zero-terminated
-// ANSI bytes. Where the ANSI code page cannot spell the folder, its short (8.3) name stands in;
-// where the volume has no short names either, the library writes a fresh ASCII-named file in the
-// temporary folder and Commit moves it into place.
-class LibraryOutputPath {
- public:
-  // `short_names` false takes the volume to have no 8.3 names, where the system would give some.
-  explicit LibraryOutputPath(const std::string& path, bool short_names = true);
-  ~LibraryOutputPath();  // removes a staged file that was never moved
-  LibraryOutputPath(const LibraryOutputPath&) = delete;
-  LibraryOutputPath& operator=(const LibraryOutputPath&) = delete;
-
-  const char* ansi() const { return ansi_.c_str(); }
-  // Moves what the library wrote into place; nothing to do when it wrote nothing. A failed move
-  // is a RunError.
-  void Commit();
-
- private:
-  std::string target_;
-  std::string ansi_;
-  std::string staged_;  // the stand-in file (UTF-8), empty when the library writes in place
+// Where the scanner library, which takes no wide paths, can write the file `name` meant for
+// `folder`: zero-terminated ANSI bytes, and the same place as a UTF-8 path. In `folder` itself
+// when the ANSI code page can spell it (through the folder's short 8.3 name if need be), else in
+// the temporary folder under a name of this process's own.
+struct LibraryPath {
+  std::string ansi;
+  std::string path;
 };
+LibraryPath LibraryWritablePath(const std::string& folder, const std::string& name);
 
 // Removes a file; a missing file is no failure. False with the reason in SystemErrorText().
 bool RemoveFile(const std::string& path);
+// Moves `from` over `to` in one step, so `to` is never missing or half written. False with the
+// reason in SystemErrorText(), for one when another program holds `to` open.
+bool MoveOver(const std::string& from, const std::string& to);
 
-// Holds the program's folder for this process until it ends, so two runs never share its files;
-// the system drops it with the process, however that ends. False when another process holds it.
+// The file that holds a program folder for one run. Every spelling of the folder, and every
+// computer on a shared one, meets the same file; the system lets go of it with the process,
+// however that ends.
+inline constexpr char kLockFileName[] = "qvlcapture.lock";
+// Takes the lock file in `folder` until the process ends. False when another run holds it; any
+// other failure is a RunError.
 bool LockFolder(const std::string& folder);
+
+// UTF-8 text (a command.txt saved as UTF-8) in the ANSI code page, as the command line comes;
+// nullopt when it is no UTF-8 or a character has no form there.
+std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
 
 // Opens a file like fopen, with a UTF-8 path. Returns nullptr with the reason in errno or the
 // system's last error, which SystemErrorText() then describes; `subject` (a path) fills the
 // places where the system's message names the file.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 std::string SystemErrorText(std::string_view subject = {});
+// Whether the last failure to create `path` means that its folder refuses writing (access
+// denied, read-only media), rather than something about the file itself.
+bool FolderRefusesWriting(const std::string& path);
 
 // Length of a regular file, through a symbolic link to it too; nullopt when the path is missing
 // or is not a regular file.

@@ -52,8 +52,16 @@ std::string ReadCommandText(const std::string& folder) {
                    " is UTF-16 text, which qvlcapture cannot read: save it in the ANSI "
                    "code page (PowerShell: Set-Content -Encoding Default)");
   }
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // Notepad's UTF-8 mark
-  return std::string(TrimSpaces(text));
+  // Notepad's UTF-8 mark: the rest is UTF-8, and the run works in the ANSI code page, as the
+  // command line comes and result.txt goes.
+  if (text.substr(0, 3) != "\xEF\xBB\xBF") return std::string(TrimSpaces(text));
+  std::optional<std::string> ansi = Utf8ToAnsi(text.substr(3));
+  if (!ansi) {
+    throw RunError(path +
+                   " is UTF-8 text with a character that the system's ANSI code page cannot "
+                   "spell: use only characters of that code page, or save it as ANSI");
+  }
+  return std::string(TrimSpaces(*ansi));
 }
 
 std::vector<std::string> SplitArguments(std::string_view text, std::string_view command_line_tail,

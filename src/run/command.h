@@ -19,9 +19,9 @@ struct RunOptions {
   double timeout_seconds = 120;             // -TIMEOUT:
 };
 
-// The content of command.txt in `folder` with leading and trailing spaces and a UTF-8 byte-order
-// mark removed, or empty when the file is missing or empty. An unreadable file, or one in UTF-16,
-// is a RunError.
+// The content of command.txt in `folder` in the ANSI code page, with leading and trailing spaces
+// removed, or empty when the file is missing or empty. UTF-8 with a byte-order mark is converted.
+// An unreadable file, UTF-16, or a character the code page cannot spell is a RunError.
 std::string ReadCommandText(const std::string& folder);
 
 // Splits the command text into at most `max_args` arguments. When the text holds nothing but

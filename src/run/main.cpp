@@ -18,13 +18,16 @@ int Main() {
   std::unique_ptr<StatusWindow> window;  // outlives the error message, as the user expects
   try {
     std::string folder = ProgramFolder();
+    // The window first: a caller that starts the program hidden hides the first window shown,
+    // and the message of a refused start must not be that one.
+    window = OpenStatusWindow();
     // Before any file or the scanner is touched: a second start must leave the running capture
     // its answer.
     if (!LockFolder(folder)) {
+      window.reset();  // a refused start leaves nothing of its own open behind its message
       throw RunError("A capture is already running in " + folder +
                      ": wait until it has ended, then start qvlcapture again.");
     }
-    window = OpenStatusWindow();
     std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
     PerformRun({*window, *scanner, SystemClock(), folder, CommandLineTail()});
     return 0;

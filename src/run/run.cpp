@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "base/error.h"
 #include "base/file.h"
 #include "run/command.h"
 #include "scanner/capture_wait.h"
@@ -43,25 +42,11 @@ void Compare(const RunContext& context, RunState& state) {
   }
 }
 
-// Emptied before anything else, so a run that stops early never leaves an old answer behind. It
-// is the first file the run writes: when it cannot, the folder is what is wrong.
-std::unique_ptr<OutputFile> EmptyResultFile(const std::string& folder) {
-  try {
-    return std::make_unique<OutputFile>(JoinPath(folder, "result.txt"));
-  } catch (const RunError& error) {
-    std::string reason = error.what();
-    if (!reason.empty() && reason.back() == '.') reason.pop_back();  // the system's full stop
-    throw RunError(reason +
-                   ". qvlcapture keeps all its files beside itself, so it must live in a folder "
-                   "that the user can write, not under Program Files or on a read-only share: " +
-                   folder);
-  }
-}
-
 }  // namespace
 
 void PerformRun(const RunContext& context) {
-  std::unique_ptr<OutputFile> result_file = EmptyResultFile(context.folder);
+  // Emptied before anything else, so a run that stops early never leaves an old answer behind.
+  OutputFile result_file(JoinPath(context.folder, "result.txt"));
   auto state = std::make_unique<RunState>();  // about 160 KB: not for the stack
   std::string command = ReadCommandText(context.folder);
   state->options = ParseSwitches(SplitArguments(command, context.command_line_tail));
@@ -80,8 +65,8 @@ void PerformRun(const RunContext& context) {
                            state->feature, state->processed_image);
     Compare(context, *state);
     // Both lines in one write: result.txt is either empty or complete.
-    result_file->Write(state->result_value + "\r\n" + options.control_token + "\r\n");
-    result_file->Close();
+    result_file.Write(state->result_value + "\r\n" + options.control_token + "\r\n");
+    result_file.Close();
   } else if (window.IsShown()) {
     window.ShowMessage(kTimeoutMessage);
   }

@@ -77,11 +77,11 @@ std::optional<std::string> MismatchMessage(const std::string& path) {
   std::optional<BinaryKind> library = ReadBinaryKind(path);
   BinaryKind program = ThisProgramKind();
   if (!library || *library == program) return std::nullopt;
-  return MismatchMessage(path, *library, program);
+  return KindMismatchText(path, *library, program);
 }
 
-std::string MismatchMessage(const std::string& path, const BinaryKind& library,
-                            const BinaryKind& program) {
+std::string KindMismatchText(const std::string& path, const BinaryKind& library,
+                             const BinaryKind& program) {
   std::string library_bits = std::to_string(library.bits) + "-bit";
   std::string program_bits = std::to_string(program.bits) + "-bit";
   std::string message = path + " is a " + library_bits + " library for " + library.machine +

@@ -28,7 +28,8 @@ BinaryKind ThisProgramKind();
 // The RunError message when the library at `path` is of another kind than this program; nullopt
 // when it is of the same kind, or its kind cannot be read.
 std::optional<std::string> MismatchMessage(const std::string& path);
-std::string MismatchMessage(const std::string& path, const BinaryKind& library,
-                            const BinaryKind& program);
+// What that message says for a library and a program of two different kinds.
+std::string KindMismatchText(const std::string& path, const BinaryKind& library,
+                             const BinaryKind& program);
 
 }  // namespace qvl

@@ -23,6 +23,19 @@ std::string WhyNotLoaded(const std::string& path, DWORD error) {
   return "Cannot load the scanner library " + path + ": " + Win32ErrorText(error, path);
 }
 
+// The folder the system really searches for it: a 32-bit program on 64-bit Windows that asks
+// for System32 is given SysWOW64. Empty when the system does not say.
+std::string SystemFolder() {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  auto get = wow64 ? GetSystemWow64DirectoryW : GetSystemDirectoryW;
+  std::wstring folder(MAX_PATH, L'\0');
+  UINT length = get(folder.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  folder.resize(length);
+  return Narrow(folder);
+}
+
 }  // namespace
 
 void* LoadScannerLibrary() {
@@ -30,24 +43,23 @@ void* LoadScannerLibrary() {
   // plain name would also search the current folder and every folder on PATH, where any file
   // of that name would be loaded and run.
   std::string beside = JoinPath(ProgramFolder(), kScannerLibraryName);
-  wchar_t system_folder[MAX_PATH];
-  UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
+  std::string system_folder = SystemFolder();
   std::string system =
-      length > 0 && length < MAX_PATH
-          ? JoinPath(Narrow(std::wstring_view(system_folder, length)), kScannerLibraryName)
-          : std::string();
+      system_folder.empty() ? std::string() : JoinPath(system_folder, kScannerLibraryName);
+  // Libraries that the vendor's library needs are looked for beside it (the altered search
+  // path), then in the system folders and on PATH, never in the caller's current folder, where
+  // any file of such a name would be loaded and run: the program's own folder takes its place.
+  SetDllDirectoryW(Widen(ProgramFolder()).c_str());
   for (const std::string& path : {beside, system}) {
     if (path.empty() || !RegularFileLength(path)) continue;
-    // Altered search path: a library that the vendor's library needs is looked for beside it.
     HMODULE library = LoadLibraryExW(Widen(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) throw RunError(WhyNotLoaded(path, GetLastError()));
     return reinterpret_cast<void*>(library);
   }
   throw RunError(std::string("The scanner library ") + kScannerLibraryName +
                  " is neither in the program's folder (" + ProgramFolder() +
-                 ") nor in the system folder (" + Narrow(system_folder) +
-                 "). Place the scanner vendor's " + kScannerLibraryName +
-                 " beside qvlcapture.exe.");
+                 ") nor in the system folder (" + system_folder + "). Place the scanner vendor's " +
+                 kScannerLibraryName + " beside qvlcapture.exe.");
 }
 
 void* FindLibrarySymbol(void* library, const char* name) {

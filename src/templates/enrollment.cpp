@@ -1,6 +1,8 @@
 #include "templates/enrollment.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "base/error.h"
 #include "base/file.h"
@@ -16,25 +18,52 @@ std::string FeatureText(const FeatureBuffer& feature) {
   return text;
 }
 
+namespace {
+
+// Puts the picture the library wrote at `staged` in the place of `target`, in one step where the
+// system allows it. Another program may hold `target` open (a caller showing the last picture, a
+// virus scanner): the picture is then lost, never the captured print.
+void PlacePicture(const std::string& staged, const std::string& target) {
+  if (!MoveOver(staged, target)) {
+    // A holder that lets others write (an indexer) still lets the bytes be written in place.
+    try {
+      std::vector<std::uint8_t> picture = ReadFileBytes(staged);
+      OutputFile file(target);
+      file.Write({reinterpret_cast<const char*>(picture.data()), picture.size()});
+      file.Close();
+    } catch (const RunError&) {
+    }
+  }
+  RemoveFile(staged);
+}
+
+}  // namespace
+
 void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
                             const std::string& folder, const ImageBuffer& raw_image,
                             FeatureBuffer& feature, ImageBuffer& processed_image) {
   window.ShowInfo(kCaptured);
-  // The last person's picture must never stand beside this run's answer.
-  std::string bmp_path = JoinPath(folder, "scan.bmp");
-  if (!RemoveFile(bmp_path)) throw RunError(FileErrorMessage("replace", bmp_path));
   scanner.Process(raw_image, feature, processed_image);
   // A real template is never all zero: this one the library never wrote, and compared with a
-  // stored template of an enrollment that failed the same way it would read as a match.
+  // stored template of an enrollment that failed the same way it would read as a match. Checked
+  // before any file is touched, so the stop leaves the folder as it was.
   if (std::all_of(feature.begin(), feature.begin() + kTemplateRecordSize,
                   [](std::uint8_t byte) { return byte == 0; })) {
     throw RunError(
         "The scanner library made no template of the captured print (QvlProcess "
         "left it empty): put the finger on the scanner again");
   }
-  LibraryOutputPath library_path(bmp_path);
-  scanner.SaveBmp(library_path.ansi(), processed_image);
-  library_path.Commit();
+  // The library writes beside scan.bmp, under a name only this run uses (the folder is locked),
+  // so scan.bmp is only ever replaced by a whole picture of this run. A leftover that cannot be
+  // removed is never taken for this run's.
+  LibraryPath staged = LibraryWritablePath(folder, "scan.new.bmp");
+  bool fresh = RemoveFile(staged.path);
+  scanner.SaveBmp(staged.ansi.c_str(), processed_image);
+  std::string target = JoinPath(folder, "scan.bmp");
+  if (fresh && RegularFileLength(staged.path))
+    PlacePicture(staged.path, target);
+  else
+    RemoveFile(target);  // no picture at all rather than the last person's
   // Written whole and closed at once, so the file is complete even if a later step stops the run.
   OutputFile file(JoinPath(folder, "feature.txt"));
   file.Write(FeatureText(feature));

@@ -9,8 +9,9 @@ namespace qvl {
 
 // After a captured print: tells the user, has the library turn the raw image into the template
 // (`feature`) and the image to save (`processed_image`), and writes scan.bmp (by the library)
-// and feature.txt into `folder`. The old scan.bmp goes first; a template the library left all
-// zero is a RunError, before anything is written.
+// and feature.txt into `folder`. A template the library left all zero is a RunError, before any
+// file is touched. A scan.bmp that another program holds may stay as it was; that never stops
+// the run.
 void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
                             const std::string& folder, const ImageBuffer& raw_image,
                             FeatureBuffer& feature, ImageBuffer& processed_image);

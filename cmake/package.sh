@@ -4,18 +4,26 @@
 # Usage: package.sh SOURCE_DIR BUILD_DIR NAME [OUT_DIR]
 #   NAME: qvlcapture-1.0.0-win64, say; the ZIP goes to OUT_DIR/NAME.zip (OUT_DIR: BUILD_DIR).
 #
-# The time in the archive is the commit's (SOURCE_DATE_EPOCH, the last commit's time unless set);
-# entries come in a fixed order with fixed permissions and no owner.
+# The time in the archive is the commit's: SOURCE_DATE_EPOCH when set, else the last commit's time
+# from git in a checkout, else the one that git archive wrote into cmake/source-date (its
+# export-subst attribute), so a checkout and a source archive of one commit make the same bytes.
+# Entries come in a fixed order with fixed permissions and no owner.
 #
 # Signing, from the environment or the same-named CMake cache variables: QVL_SIGN_PKCS12 (a .pfx
 # or .p12 file) with QVL_SIGN_PASSWORD, or QVL_SIGN_CERT and QVL_SIGN_KEY (PEM files); and
 # QVL_SIGN_TIMESTAMP_URL, a time-stamp server, if wanted. SHA-256 throughout.
 set -eu
 source=$1 build=$2 name=$3 out=${4:-$2}
-epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct 2>/dev/null || true)}
+epoch=${SOURCE_DATE_EPOCH:-}
+if [ -z "$epoch" ] && [ -e "$source/.git" ]; then
+  command -v git >/dev/null ||
+    { echo "package.sh: this is a git checkout, but git is not installed (apt-get install git)" >&2; exit 1; }
+  epoch=$(git -C "$source" log -1 --format=%ct)
+fi
 if [ -z "$epoch" ]; then
-  echo "package.sh: not a git checkout: set SOURCE_DATE_EPOCH to the release's time" >&2
-  exit 1
+  epoch=$(cat "$source/cmake/source-date")
+  [[ $epoch =~ ^[0-9]+$ ]] || { echo "package.sh: neither a git checkout nor a source archive made by" \
+    "git archive: set SOURCE_DATE_EPOCH to the release's time" >&2; exit 1; }
 fi
 
 sign() {

@@ -18,6 +18,7 @@ add_executable(qvl_tests
   src/base/numbers_test.cpp
   src/run/command_test.cpp
   src/run/run_test.cpp
+  src/scanner/binary_kind_test.cpp
   src/scanner/capture_wait_test.cpp
   src/templates/enrollment_test.cpp
   src/templates/verification_test.cpp

@@ -344,7 +344,8 @@ case_unwritable_folder() {
   QVLSIM_ARRIVE=1polls run
   [ "$status" = 1 ] || fail "exit status $status"
   expect_missing result.txt
-  expect_message 'must live in a folder that the user can write'
+  expect_message '. qvlcapture keeps all its files beside itself, so it must live in a folder'
+  ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
 }
 
 expect_refused() {  # a second start: exit 1, the message, and no call of the library

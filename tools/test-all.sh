@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 export LC_ALL=C.UTF-8  # the tests set the locale they need; this one is for the tools here
 
-packages=(cmake make gcc g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
+packages=(git cmake make gcc g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick fonts-liberation locales
           zip osslsigncode openssl e2fsprogs procps)
@@ -29,18 +29,30 @@ summary=() failed=() total_passed=0 total_failed=0 total_skipped=0
 for preset in linux win64 win32 sanitize; do
   echo "=== $preset"
   started=$(date +%s)
-  junit=$PWD/build/$preset/junit.xml
-  rm -f "$junit"
-  if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" &&
-    { [[ $preset != win* ]] || cmake --build --preset "$preset" --target package; }; then
+  mkdir -p "build/$preset"
+  junit=$PWD/build/$preset/junit.xml log=$PWD/build/$preset/build.log
+  rm -f "$junit" "build/$preset/Testing/Temporary/LastTest.log"
+  if { cmake --preset "$preset" && cmake --build --preset "$preset" &&
+       { [[ $preset != win* ]] || cmake --build --preset "$preset" --target package; }; } \
+     >"$log" 2>&1; then
     ctest --preset "$preset" --output-junit "$junit" || true
+  else
+    tail -20 "$log"
   fi
   # CTest's JUnit report: one testcase element per test, with its status.
   count() { grep -c "<testcase .*status=\"$1\"" "$junit" 2>/dev/null || true; }
   passed=$(count run) fails=$(count fail) skipped=$(count notrun)
-  [ -s "$junit" ] || { fails=1 && failed+=("$preset/build"); }
   summary+=("$(printf '%-9s %3d passed, %d failed, %d skipped, %d s' "$preset:" "$passed" \
     "$fails" "$skipped" $(($(date +%s) - started)))")
+  if [ ! -s "$junit" ]; then  # the build failed: its first error says why
+    fails=1
+    failed+=("$preset/build")
+    summary+=("  $(grep -m1 -iE 'error|cannot|not found|no such' "$log" || tail -1 "$log")")
+  fi
+  # Why tests were skipped, once per reason: each prints "SKIPPED: reason".
+  sed -n 's/^SKIPPED: //p' "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null | sort |
+    uniq -c | while read -r times reason; do echo "  $times skipped: $reason"; done >"$log.skips"
+  mapfile -t -O ${#summary[@]} summary <"$log.skips"
   for name in $(sed -n 's/.*<testcase name="\([^"]*\)".*status="fail".*/\1/p' "$junit" 2>/dev/null); do
     failed+=("$preset/$name")
   done

@@ -14,7 +14,11 @@ echo "$3" >"$QVL_WINE_STATE/arch"
 # A kernel without 32-bit support refuses the 32-bit loader ("Exec format error"): its tests are
 # then reported as skipped, with the reason.
 if ! reason=$("$2" --version 2>&1); then
-  echo "$2 cannot run here: $reason" | head -1 >"$QVL_WINE_STATE/unusable"
+  case $reason in
+    *"Exec format error"*) reason="this machine's kernel cannot run 32-bit programs ($2: Exec format error)" ;;
+    *) reason="$2 cannot run here: $reason" ;;
+  esac
+  echo "$reason" | head -1 >"$QVL_WINE_STATE/unusable"
   cat "$QVL_WINE_STATE/unusable"
   exit 0
 fi

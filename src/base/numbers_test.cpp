@@ -14,7 +14,7 @@ TEST(ReadLeadingNumber, AsFarAsTheNumberGoes) {
       {"12abc", 12},  {"3.2.1", 3.2}, {"1,5", 1},    {"", 0},           {"abc", 0},
       {"-", 0},       {".", 0},       {"e5", 0},     {"1E3", 1000},     {"2.5e-1", 0.25},
       {"1E+2x", 100}, {"7E", 7},      {"1e-400", 0}, {"  1 2\t3", 123}, {"- 4\n.5", -4.5},
-      {"1\r2", 1},    {"&H1F", 31},   {"&hff", 255}, {"&O17", 15},      {"&O19", 1},
+      {"1\r2", 1},    {"&H1F", 31},   {"&hff", 255}, {"&O17", 15},      {"&O18", 1},
       {"&X1", 0},     {"&H", 0}};
   for (auto [text, number] : cases) EXPECT_EQ(ReadLeadingNumber(text), number) << text;
   for (std::string huge :
@@ -23,7 +23,7 @@ TEST(ReadLeadingNumber, AsFarAsTheNumberGoes) {
 }
 
 TEST(ToInt16, HalvesToEvenWithinSixteenBits) {
-  const std::pair<double, int> cases[] = {{2.5, 2}, {3.5, 4}, {-2.5, -2}, {32767.4, 32767}};
+  const std::pair<double, int> cases[] = {{2.5, 2}, {3.5, 4}, {-2.5, -2}, {32767.4, 32767}, {-32768, -32768}};
   for (auto [value, rounded] : cases) EXPECT_EQ(ToInt16(value, "x"), rounded) << value;
   EXPECT_THROW(ToInt16(32767.5, "x"), RunError);
   EXPECT_THROW(ToInt16(-32769, "x"), RunError);

@@ -37,6 +37,7 @@ TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
   EXPECT_FALSE(options.verify_mode || options.identify_mode || options.verify_identify_mode ||
                options.return_focus);
   EXPECT_EQ(options.database_file, "");
+  EXPECT_TRUE(options.match_level == 3 && options.timeout_seconds == 120);  // the defaults
   EXPECT_THROW(ParseSwitches({"-level:" + std::string(320, '9')}), RunError);
 }
 

@@ -16,14 +16,14 @@ TEST(WriteEnrollmentOutputs, OldPictureGoesThenFeatureTxtHoldsTheLibrarysTemplat
   FeatureBuffer feature{};
   dir.Write("feature.txt", std::string(5000, 'x'));  // a longer old file is replaced whole
   dir.Write("scan.bmp", "old");
-  scanner.template_to_give = {7, 255};
+  scanner.template_to_give = {0, 255};  // a real template may start with 0
   scanner.template_to_give[256] = 10;
   WriteEnrollmentOutputs(scanner, window, dir.path(), raw, feature, processed);
   EXPECT_EQ(window.Shown("info"), std::vector<std::string>{kCaptured});
   EXPECT_EQ(dir.Read("scan.bmp"), "<missing>");  // the fake writes no picture
   std::string zeros;
   for (int i = 0; i < 254; ++i) zeros += "0\r\n";
-  EXPECT_EQ(dir.Read("feature.txt"), "7\r\n255\r\n" + zeros + "10\r\n");
+  EXPECT_EQ(dir.Read("feature.txt"), "0\r\n255\r\n" + zeros + "10\r\n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "templates/template_files.h"
 #include "testing/fakes.h"
 
 namespace qvl {
@@ -28,6 +29,14 @@ TEST(VerifyAgainstFile, LoadsUpTo257BytesPumpingPerByte) {
   verify();
   EXPECT_EQ(stored[256], 2);
   EXPECT_EQ(scanner.levels, (std::vector<std::int16_t>{2, 2, 2}));  // 2.5 rounds to even
+}
+
+TEST(ReadDatabaseFile, WholeRecordsAndAZeroByteAfterTheFile) {
+  ScopedTempDir dir;
+  dir.Write("match.bin", std::string(300, '\7'));
+  DatabaseBuffer database = ReadDatabaseFile(dir.File("match.bin"));
+  EXPECT_EQ(database.record_count(), 1u);
+  EXPECT_EQ(database.data()[300], 0);
 }
 
 }  // namespace

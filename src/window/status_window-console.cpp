@@ -25,9 +25,8 @@ class ConsoleWindow : public StatusWindow {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);  // no SA_RESTART: Ctrl+C cuts a sleep short
+    // The title alone: the window's placeholder lines ("---", "-") would mean nothing here.
     std::cerr << "== " << kWindowCaption << " ==\n";
-    ShowInfo(kInitialInfo);
-    ShowTimer(kInitialTimer);
   }
 
   ~ConsoleWindow() override {

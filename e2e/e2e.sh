@@ -17,7 +17,8 @@ cases='
 captured lwe7        timeout lw7          closed lw7           compare lw7
 odd_match lw         command_file lw      token lwe            cyrillic_folder lwe
 no_template lw7      error_stops lw       wrong_library lw     no_library lw7
-unwritable_folder lw second_run lw        held_picture lw      qvlsim_arguments l
+unwritable_folder lw second_run lw        held_picture lw      quoted lw
+qvlsim_arguments l
 caller_window w      samples w            picture_96 w         picture_144 w
 close_box w          signed w
 '
@@ -272,6 +273,24 @@ case_cyrillic_folder() {
     expect 0 '-1\r\nok\r\n'
     expect_outputs
   done
+}
+
+case_quoted() {
+  # A caller that quotes every switch, as process APIs quote a value with a space: under Wine a
+  # batch file passes the command line as written; on Linux the arguments arrive split already.
+  mkdir "$folder/sub"
+  qvlsim database --fingers 3 --include 5@2 --out sub/staff.bin
+  export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5
+  if [ -n "$windows" ]; then
+    printf '@"%s" "-CVERIMATCH" "-MFILE:sub\\staff.bin" "-CONTROL:a b"\r\n' \
+      "$(native "$folder/$exe")" >"$folder/quoted.cmd"
+    (cd "$folder" && exec "$WINE" cmd /c quoted.cmd </dev/null >/dev/null 2>&1) &
+    pid=$!
+    finish
+  else
+    run -CVERIMATCH -MFILE:sub/staff.bin "-CONTROL:a b"
+  fi
+  expect 0 '2\r\na b\r\n'
 }
 
 case_no_template() {  # the library made no template: an error, never a match with an empty one

@@ -32,6 +32,25 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
+namespace {
+
+// One argument as a Windows command line spells it, so the run splits it back into the same one.
+std::string Quoted(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\r\n\"") == std::string::npos)
+    return argument;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char c : argument) {
+    // Backslashes are doubled only before a quote, the closing one included.
+    if (c == '"') quoted.append(backslashes + 1, '\\');
+    backslashes = c == '\\' ? backslashes + 1 : 0;
+    quoted += c;
+  }
+  return quoted.append(backslashes, '\\') + '"';
+}
+
+}  // namespace
+
 std::string CommandLineTail() {
   // /proc/self/cmdline holds the arguments, each ending in a zero byte; the first is the
   // program itself.
@@ -43,7 +62,7 @@ std::string CommandLineTail() {
     std::size_t end = all.find('\0', begin);
     if (end == std::string::npos) end = all.size();
     if (begin != first) tail += ' ';
-    tail.append(all, begin, end - begin);
+    tail += Quoted(all.substr(begin, end - begin));
     begin = end + 1;
   }
   return tail;

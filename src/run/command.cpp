@@ -69,10 +69,13 @@ std::vector<std::string> SplitArguments(std::string_view text, std::string_view 
   // A text of separators alone (`echo.>command.txt` writes just a line break) holds no argument.
   bool blank = std::all_of(text.begin(), text.end(), IsSeparator);
   std::string_view source = blank ? command_line_tail : text;
+  // Quoted as Windows programs quote (the C runtime, CommandLineToArgvW): a double quote groups
+  // blanks into an argument and is removed; backslashes are literal unless a quote follows them.
   std::vector<std::string> arguments;
-  bool in_argument = false;
-  for (char c : source) {
-    if (IsSeparator(c)) {
+  bool in_argument = false, quoted = false;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    char c = source[i];
+    if (!quoted && IsSeparator(c)) {
       in_argument = false;
       continue;
     }
@@ -81,7 +84,20 @@ std::vector<std::string> SplitArguments(std::string_view text, std::string_view 
       arguments.emplace_back();
       in_argument = true;
     }
-    arguments.back() += c;
+    std::string& argument = arguments.back();
+    if (c == '\\') {
+      std::size_t end = std::min(source.find_first_not_of('\\', i), source.size());
+      bool before_quote = end < source.size() && source[end] == '"';
+      std::size_t count = end - i;
+      // 2n backslashes and a quote: n of them, and the quote groups; 2n+1: n and a quote.
+      argument.append(before_quote ? count / 2 : count, '\\');
+      if (before_quote && count % 2 == 1) argument += '"';
+      i = before_quote && count % 2 == 1 ? end : end - 1;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else {
+      argument += c;
+    }
   }
   return arguments;
 }

@@ -26,7 +26,8 @@ std::string ReadCommandText(const std::string& folder);
 
 // Splits the command text into at most `max_args` arguments. When the text holds nothing but
 // separators the command-line tail is split instead. Space, tab, CR and LF separate arguments, so a
-// command.txt written one switch per line works.
+// command.txt written one switch per line works; double quotes group and backslashes escape them
+// as on a Windows command line.
 std::vector<std::string> SplitArguments(std::string_view text, std::string_view command_line_tail,
                                         std::size_t max_args = 10);
 

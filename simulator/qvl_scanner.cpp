@@ -100,8 +100,8 @@ QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
   g_device.opened_at = Clock::now();
   g_device.polls = 0;
   // Two runs of one finger differ a little, unless a test pins the noise with QVLSIM_SEED.
-  g_device.noise_seed = static_cast<std::uint32_t>(
-      EnvNumber("QVLSIM_SEED", static_cast<long>(Clock::now().time_since_epoch().count() & 0xFFFFFF)));
+  g_device.noise_seed = static_cast<std::uint32_t>(EnvNumber(
+      "QVLSIM_SEED", static_cast<long>(Clock::now().time_since_epoch().count() & 0xFFFFFF)));
   return 0;
 }
 
@@ -110,8 +110,9 @@ QVL_EXPORT int32_t QVL_CALL QvlGetImage(int32_t, uint8_t* raw_image, int16_t* ca
   if (!g_device.open) return -1;
   ++g_device.polls;
   Arrival arrival = ReadArrival();
-  long waited_ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         Clock::now() - g_device.opened_at).count());
+  long waited_ms = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g_device.opened_at)
+          .count());
   bool arrived = (arrival.kind == Arrival::kAfterPolls && g_device.polls >= arrival.count) ||
                  (arrival.kind == Arrival::kAfterMs && waited_ms >= arrival.count) ||
                  (arrival.kind == Arrival::kWhenFile && Exists(arrival.file));
@@ -135,7 +136,8 @@ QVL_EXPORT int32_t QVL_CALL QvlProcess(const uint8_t* raw_image, uint8_t* featur
   return 0;
 }
 
-QVL_EXPORT int32_t QVL_CALL QvlSaveClrBMPFile(const char* ansi_path, const uint8_t* processed_image) {
+QVL_EXPORT int32_t QVL_CALL QvlSaveClrBMPFile(const char* ansi_path,
+                                              const uint8_t* processed_image) {
   Delay("bmp");
   if (Fails("bmp")) return -1;
   return qvlsim::SaveBmp(ansi_path, processed_image) ? 0 : -1;

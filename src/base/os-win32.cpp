@@ -178,8 +178,9 @@ bool LockFolder(const std::string& folder) {
   std::string path = JoinPath(folder, kLockFileName);
   // Shared with nobody and deleted on close: a second opener is refused whatever path it takes,
   // and the file goes when the process ends, however it ends. The handle stays open until then.
-  HANDLE lock = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE lock =
+      CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (lock != INVALID_HANDLE_VALUE) return true;
   if (GetLastError() == ERROR_SHARING_VIOLATION) return false;
   throw RunError(CreateErrorMessage(path));

@@ -37,7 +37,7 @@ TEST(Utf8ToAnsi, SpellsWhatTheCodePageCanOnly) {
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {"-MFILE:\xD0\xB1\xD0\xB0\xD0\xB7\xD0\xB0.bin", "-MFILE:\xE1\xE0\xE7\xE0.bin"},
       {"-CONTROL:\xCE\xA9", std::nullopt},  // Greek omega: not in 1251
-      {"-CONTROL:\xFF", std::nullopt}};       // no UTF-8 at all
+      {"-CONTROL:\xFF", std::nullopt}};     // no UTF-8 at all
   for (const auto& [utf8, ansi] : cases) EXPECT_EQ(Utf8ToAnsi(utf8), ansi) << utf8;
 }
 

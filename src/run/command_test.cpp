@@ -17,9 +17,11 @@ TEST(SplitArguments, SeparatorsAndTheCommandLine) {
       {"", "", {}},
       {" a\tb  c ", "", {"a", "b", "c"}},
       {"-CVERIFY\r\n-CONTROL:A17\r\n", "", {"-CVERIFY", "-CONTROL:A17"}},
-      {R"("-CVERIMATCH" "-MFILE:sub\staff.bin" "-CONTROL:a b")", "",
+      {R"("-CVERIMATCH" "-MFILE:sub\staff.bin" "-CONTROL:a b")",
+       "",
        {"-CVERIMATCH", "-MFILE:sub\\staff.bin", "-CONTROL:a b"}},
-      {R"(-MFILE:"my db.bin" "" a\\\"b c\\"d e" f\)", "",
+      {R"(-MFILE:"my db.bin" "" a\\\"b c\\"d e" f\)",
+       "",
        {"-MFILE:my db.bin", "", "a\\\"b", "c\\d e", "f\\"}},
       {"1 2 3 4 5 6 7 8 9 10 -FOCUS", "", {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}}};
   for (const auto& [text, tail, arguments] : cases)

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "base/error.h"
 #include "base/file.h"
 #include "run/command.h"
 #include "scanner/capture_wait.h"
@@ -35,7 +36,13 @@ void Compare(const RunContext& context, RunState& state) {
     state.result_value = std::to_string(verdict);
   }
   if (options.identify_mode || options.verify_identify_mode) {
-    std::string path = JoinPath(context.folder, AnsiToPath(options.database_file));
+    std::string name = AnsiToPath(options.database_file);
+    if (!name.empty() && (name[0] == '\\' || name[0] == '/' || name.find(':') == 1)) {
+      throw RunError("-MFILE:" + name + " is a full path, but the database is always looked for " +
+                     "inside the program's folder (" + context.folder +
+                     "): give its name there, or a path below it such as db\\staff.bin");
+    }
+    std::string path = JoinPath(context.folder, name);
     state.result_value = IdentifyInDatabase(context.scanner, context.window, path, state.feature,
                                             options.match_level, options.identify_mode,
                                             options.verify_identify_mode);

@@ -1,5 +1,6 @@
 #include "scanner/binary_kind.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "base/error.h"
@@ -48,6 +49,42 @@ std::optional<BinaryKind> ParseBinaryKind(std::string_view header) {
   int bits = magic == 0x10B ? 32 : magic == 0x20B ? 64 : 0;
   if (bits == 0) return std::nullopt;
   return BinaryKind{bits, MachineName(Little16(header, pe + 4), true)};
+}
+
+std::vector<std::string> ParseImportedLibraries(std::string_view image) {
+  auto at = [&](std::size_t offset, std::size_t size) {  // 0 past the end: reads stop there
+    std::uint32_t value = 0;
+    for (std::size_t i = size; i-- > 0;)
+      value = value << 8 |
+              (offset + i < image.size() ? static_cast<std::uint8_t>(image[offset + i]) : 0);
+    return value;
+  };
+  std::vector<std::string> names;
+  if (!ParseBinaryKind(image) || image.substr(0, 2) != "MZ") return names;
+  std::size_t pe = at(0x3C, 4), optional = pe + 24, sections = optional + at(pe + 20, 2);
+  std::size_t imports = optional + (at(optional, 2) == 0x20B ? 112 : 96) + 8;
+  auto file_offset = [&](std::uint32_t rva) -> std::size_t {  // through the section holding it
+    for (std::size_t s = sections; s < sections + 40 * at(pe + 6, 2); s += 40) {
+      std::uint32_t start = at(s + 12, 4), size = std::max(at(s + 8, 4), at(s + 16, 4));
+      if (rva >= start && rva - start < size) return rva - start + at(s + 20, 4);
+    }
+    return image.size();
+  };
+  for (std::size_t entry = file_offset(at(imports, 4)); at(entry + 12, 4) != 0; entry += 20) {
+    std::size_t name = file_offset(at(entry + 12, 4));
+    if (name >= image.size() || names.size() == 1000) break;
+    names.emplace_back(image.substr(name, image.find('\0', name) - name));
+  }
+  return names;
+}
+
+std::vector<std::string> ReadImportedLibraries(const std::string& path) {
+  try {
+    std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    return ParseImportedLibraries({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+  } catch (const RunError&) {
+    return {};
+  }
 }
 
 std::optional<BinaryKind> ReadBinaryKind(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qvl {
 
@@ -22,6 +23,10 @@ struct BinaryKind {
 std::optional<BinaryKind> ParseBinaryKind(std::string_view header);
 // The same for a file; nullopt when it cannot be read.
 std::optional<BinaryKind> ReadBinaryKind(const std::string& path);
+// The names of the libraries that a PE file imports, in its order; empty when it is no PE file or
+// its import table cannot be read.
+std::vector<std::string> ParseImportedLibraries(std::string_view image);
+std::vector<std::string> ReadImportedLibraries(const std::string& path);
 // The kind of this program itself.
 BinaryKind ThisProgramKind();
 

@@ -18,15 +18,17 @@ std::string LastLoadError() {
 
 }  // namespace
 
-void* LoadScannerLibrary() {
+void* LoadScannerLibrary(std::string& path) {
   // The program's own folder first, as on Windows; then the system's library path.
   std::string beside = JoinPath(ProgramFolder(), kScannerLibraryName);
+  path = beside;
   if (RegularFileLength(beside)) {
     if (void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return library;
     std::string reason = LastLoadError();
     if (std::optional<std::string> mismatch = MismatchMessage(beside)) throw RunError(*mismatch);
     throw RunError("Cannot load the scanner library " + beside + ": " + reason);
   }
+  path = kScannerLibraryName;
   if (void* library = dlopen(kScannerLibraryName, RTLD_NOW | RTLD_LOCAL)) return library;
   throw RunError(std::string("The scanner library ") + kScannerLibraryName +
                  " is neither in the program's folder (" + ProgramFolder() +

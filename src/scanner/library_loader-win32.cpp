@@ -12,13 +12,33 @@ const char kScannerLibraryName[] = "QvlScanner.dll";
 
 namespace {
 
+// The libraries that the library at `path` imports and that are neither beside it nor where the
+// system looks (the system folders, PATH), as "a.dll, b.dll".
+std::string MissingDependencies(const std::string& path) {
+  std::string folder = path.substr(0, path.rfind('\\')), missing;
+  for (const std::string& name : ReadImportedLibraries(path)) {
+    if (CompareStringOrdinal(Widen(name.substr(0, 4)).c_str(), -1, L"api-", -1, TRUE) == CSTR_EQUAL)
+      continue;  // API sets: no files, the system resolves them
+    HMODULE found = nullptr;
+    for (const std::string& where : {JoinPath(folder, name), name}) {
+      if (!found) found = LoadLibraryExW(Widen(where).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    }
+    if (found) FreeLibrary(found);
+    if (!found) missing += (missing.empty() ? "" : ", ") + name;
+  }
+  return missing;
+}
+
 // Why the library at `path`, which is there, did not load: in words that say what to do.
 std::string WhyNotLoaded(const std::string& path, DWORD error) {
   if (std::optional<std::string> mismatch = MismatchMessage(path)) return *mismatch;
   if (error == ERROR_MOD_NOT_FOUND) {
-    return path +
-           " is there, but a library that it needs is missing. Install what the scanner "
-           "vendor's library requires (its runtime or driver package).";
+    std::string missing = MissingDependencies(path);
+    return path + " is there, but " +
+           (missing.empty() ? "a library that it needs"
+                            : "the library it needs, " + missing + ",") +
+           " is missing. Install what the scanner vendor's library requires (its runtime or "
+           "driver package), or place what is missing beside it.";
   }
   return "Cannot load the scanner library " + path + ": " + Win32ErrorText(error, path);
 }
@@ -38,7 +58,7 @@ std::string SystemFolder() {
 
 }  // namespace
 
-void* LoadScannerLibrary() {
+void* LoadScannerLibrary(std::string& loaded) {
   // By full path from known places only: the program's folder, then the system folder. The
   // plain name would also search the current folder and every folder on PATH, where any file
   // of that name would be loaded and run.
@@ -54,6 +74,7 @@ void* LoadScannerLibrary() {
     if (path.empty() || !RegularFileLength(path)) continue;
     HMODULE library = LoadLibraryExW(Widen(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) throw RunError(WhyNotLoaded(path, GetLastError()));
+    loaded = path;
     return reinterpret_cast<void*>(library);
   }
   throw RunError(std::string("The scanner library ") + kScannerLibraryName +

@@ -10,8 +10,9 @@ namespace qvl {
 // The library's name as the user would look for it.
 extern const char kScannerLibraryName[];
 
-// Loads the scanner library, or throws a RunError naming it and the system's reason.
-void* LoadScannerLibrary();
+// Loads the scanner library, or throws a RunError naming it and the system's reason. `path` gets
+// the file it was loaded from.
+void* LoadScannerLibrary(std::string& path);
 
 // The address of an exported function, or nullptr when the library has none of that name.
 void* FindLibrarySymbol(void* library, const char* name);

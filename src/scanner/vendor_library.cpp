@@ -19,7 +19,8 @@ class VendorScannerLibrary : public ScannerLibrary {
 
   std::int16_t Process(const ImageBuffer& raw_image, FeatureBuffer& feature,
                        ImageBuffer& processed_image) override {
-    return Low16(Api().QvlProcess(raw_image.data(), feature.data(), processed_image.data(), -1, -1));
+    return Low16(
+        Api().QvlProcess(raw_image.data(), feature.data(), processed_image.data(), -1, -1));
   }
 
   std::int16_t SaveBmp(const char* ansi_path, const ImageBuffer& processed_image) override {
@@ -50,8 +51,10 @@ class VendorScannerLibrary : public ScannerLibrary {
 
   const EntryPoints& Api() {
     if (!loaded_) {
-      void* library = LoadScannerLibrary();
-#define QVL_RESOLVE(name, params) api_.name = reinterpret_cast<name##Fn>(Resolve(library, #name));
+      std::string path;
+      void* library = LoadScannerLibrary(path);
+#define QVL_RESOLVE(name, params) \
+  api_.name = reinterpret_cast<name##Fn>(Resolve(library, path, #name));
       QVL_ENTRY_POINTS(QVL_RESOLVE)
 #undef QVL_RESOLVE
       loaded_ = true;
@@ -59,11 +62,13 @@ class VendorScannerLibrary : public ScannerLibrary {
     return api_;
   }
 
-  static void* Resolve(void* library, const char* name) {
+  static void* Resolve(void* library, const std::string& path, const char* name) {
     void* address = FindLibrarySymbol(library, name);
     if (!address) {
-      throw RunError(std::string("The scanner library ") + kScannerLibraryName +
-                     " has no entry point " + name);
+      throw RunError("The scanner library " + path + " has no entry point " + name +
+                     ": it is another library of that name, or an older version of the "
+                     "scanner vendor's. Place the vendor's library, which has all six entry "
+                     "points, beside the program.");
     }
     return address;
   }

@@ -12,19 +12,38 @@ const char kScannerLibraryName[] = "QvlScanner.dll";
 
 namespace {
 
+// The folder the system really searches for it: a 32-bit program on 64-bit Windows that asks
+// for System32 is given SysWOW64. Empty when the system does not say.
+std::string SystemFolder() {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  auto get = wow64 ? GetSystemWow64DirectoryW : GetSystemDirectoryW;
+  std::wstring folder(MAX_PATH, L'\0');
+  UINT length = get(folder.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  folder.resize(length);
+  return Narrow(folder);
+}
+
 // The libraries that the library at `path` imports and that are neither beside it nor where the
 // system looks (the system folders, PATH), as "a.dll, b.dll".
 std::string MissingDependencies(const std::string& path) {
-  std::string folder = path.substr(0, path.rfind('\\')), missing;
+  // Where the loader looks, as it is set up here: beside the library, the program's folder (the
+  // DLL directory), the system folders, PATH. Asked of the loader itself, Wine would also look in
+  // the current folder.
+  wchar_t windows[MAX_PATH] = L"";
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  std::wstring env_path(GetEnvironmentVariableW(L"PATH", nullptr, 0), L'\0');
+  env_path.resize(GetEnvironmentVariableW(L"PATH", env_path.data(), env_path.size()));
+  std::wstring folders = Widen(path.substr(0, path.rfind('\\'))) + L";" + Widen(ProgramFolder()) +
+                         L";" + Widen(SystemFolder()) + L";" + windows + L";" + env_path;
+  std::string missing;
   for (const std::string& name : ReadImportedLibraries(path)) {
+    wchar_t found[MAX_PATH];
     if (CompareStringOrdinal(Widen(name.substr(0, 4)).c_str(), -1, L"api-", -1, TRUE) == CSTR_EQUAL)
       continue;  // API sets: no files, the system resolves them
-    HMODULE found = nullptr;
-    for (const std::string& where : {JoinPath(folder, name), name}) {
-      if (!found) found = LoadLibraryExW(Widen(where).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    }
-    if (found) FreeLibrary(found);
-    if (!found) missing += (missing.empty() ? "" : ", ") + name;
+    if (SearchPathW(folders.c_str(), Widen(name).c_str(), nullptr, MAX_PATH, found, nullptr) == 0)
+      missing += (missing.empty() ? "" : ", ") + name;
   }
   return missing;
 }
@@ -41,19 +60,6 @@ std::string WhyNotLoaded(const std::string& path, DWORD error) {
            "driver package), or place what is missing beside it.";
   }
   return "Cannot load the scanner library " + path + ": " + Win32ErrorText(error, path);
-}
-
-// The folder the system really searches for it: a 32-bit program on 64-bit Windows that asks
-// for System32 is given SysWOW64. Empty when the system does not say.
-std::string SystemFolder() {
-  BOOL wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &wow64);
-  auto get = wow64 ? GetSystemWow64DirectoryW : GetSystemDirectoryW;
-  std::wstring folder(MAX_PATH, L'\0');
-  UINT length = get(folder.data(), MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  folder.resize(length);
-  return Narrow(folder);
 }
 
 }  // namespace

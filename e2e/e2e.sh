@@ -537,12 +537,20 @@ set_dpi() {
     </dev/null >/dev/null 2>&1
 }
 
+# Y: the X window is the client area alone, as a window manager would frame it. The fixture sets
+# N, where Wine draws the frame inside the X window and never waits for a window manager.
+set_managed() {
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$1" /f \
+    </dev/null >/dev/null 2>&1
+}
+
 # The window as the user sees it at $1 DPI: its size, the prompt and the dark-blue countdown, then
 # the notice that replaces them after the capture. Sizes in twips scale by the display's DPI.
 picture_case() {
   local dpi=$1 blue='rgb(0,0,192)' window shot prompt_dark dark
   set_dpi "$dpi"
-  trap 'set_dpi 96; kill -9 $pid 2>/dev/null; rm -rf "$top"' EXIT
+  set_managed Y
+  trap 'set_dpi 96; set_managed N; kill -9 $pid 2>/dev/null; rm -rf "$top"' EXIT
   px() { echo $((($1 * dpi + 720) / 1440)); }  # twips to pixels, rounded
   local info="$(px 7095)x$(($(px 4455) - $(px 120)))+0+0" timer="$(px 6975)x$(px 855)+0+$(px 4440)"
   QVLSIM_ARRIVE=2200ms QVLSIM_DELAY_MS=3000 QVLSIM_DELAY_CALLS=process start -CVERIFY -TIMEOUT:5

@@ -91,6 +91,19 @@ void Delay(const char* operation) {
   if (ms > 0 && delayed) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Old vendor code fails hard: QVLSIM_CRASH makes QvlProcess fault, as `access` (a write through
+// a null pointer), `illegal` (an undefined instruction) or `divide` (an integer division by 0).
+// Never caught early by a sanitizer: the fault itself is what the program must meet.
+__attribute__((no_sanitize("address", "undefined"))) void Crash() {
+  const char* kind = std::getenv("QVLSIM_CRASH");
+  if (!kind) return;
+  volatile int* volatile nowhere = nullptr;  // volatile: no compiler may drop what follows
+  volatile int divisor = 0;
+  if (std::strcmp(kind, "access") == 0) *nowhere = 1;
+  if (std::strcmp(kind, "illegal") == 0) __builtin_trap();
+  if (std::strcmp(kind, "divide") == 0) divisor = 1000 / divisor;
+}
+
 }  // namespace
 
 QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
@@ -131,6 +144,7 @@ QVL_EXPORT int32_t QVL_CALL QvlProcess(const uint8_t* raw_image, uint8_t* featur
                                        uint8_t* processed_image, int32_t, int32_t) {
   Delay("process");
   if (Fails("process")) return -1;
+  Crash();
   qvlsim::EnhanceImage(raw_image, processed_image);
   qvlsim::ExtractTemplate(raw_image, feature);
   return 0;

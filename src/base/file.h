@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/messages.h"
+
 namespace qvl {
 
 // A file opened for writing, created when missing and emptied when present.
@@ -53,8 +55,8 @@ class InputFile {
 // The whole of a regular file, as bytes.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 
-// The RunError message for a failed operation on a path: "Cannot <what> <path>: <reason>".
-std::string FileErrorMessage(std::string_view what, const std::string& path);
+// The RunError message `failed` (kCannotRead, ...) for a path, with the system's reason.
+std::string FileErrorMessage(Message failed, const std::string& path);
 // The same for a file that could not be created. When its folder refuses writing, the user is
 // told that the program's folder is what is wrong.
 std::string CreateErrorMessage(const std::string& path);

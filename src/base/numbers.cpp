@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "base/error.h"
+#include "base/messages.h"
 
 namespace qvl {
 namespace {
@@ -97,8 +98,7 @@ std::optional<double> ReadLeadingNumber(std::string_view text) {
 std::int16_t ToInt16(double value, std::string_view what) {
   double rounded = std::nearbyint(value);  // the default rounding mode sends halves to even
   if (!(rounded >= -32768.0 && rounded <= 32767.0)) {
-    throw RunError(std::string(what) + " " + NumberText(value) +
-                   " is out of range: it must lie between -32768 and 32767");
+    throw RunError(Say(Message::kOutOfRange, {{"quantity", what}, {"value", NumberText(value)}}));
   }
   return static_cast<std::int16_t>(rounded);
 }

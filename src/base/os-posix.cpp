@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "base/error.h"
 #include "base/file.h"
+#include "base/messages.h"
 #include "base/os.h"
 
 namespace qvl {
@@ -23,9 +25,18 @@ std::string ProgramFolder() {
   while ((length = readlink("/proc/self/exe", path.data(), path.size())) ==
          static_cast<ssize_t>(path.size()))
     path.resize(path.size() * 2);
-  if (length < 0) throw RunError("Cannot find the program's folder: " + SystemErrorText());
+  if (length < 0) throw RunError(Say(Message::kNoProgramFolder, {{"reason", SystemErrorText()}}));
   path.resize(static_cast<std::size_t>(length));
   return path.substr(0, path.rfind('/'));
+}
+
+Language UserLanguage() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value)
+      return std::strncmp(value, "ru", 2) == 0 ? Language::kRussian : Language::kEnglish;
+  }
+  return Language::kEnglish;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
@@ -95,7 +106,7 @@ bool LockFolder(const std::string& folder) {
   close(fd);
   errno = error;
   if (error == EWOULDBLOCK) return false;
-  throw RunError(FileErrorMessage("lock", path));
+  throw RunError(FileErrorMessage(Message::kCannotLock, path));
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {

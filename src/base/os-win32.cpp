@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "base/file.h"
+#include "base/messages.h"
 #include "base/os.h"
 #include "base/win32_text.h"
 
@@ -38,25 +39,38 @@ std::string Narrow(std::wstring_view wide, UINT code_page, bool* lossy) {
   std::string text(static_cast<std::size_t>(size), '\0');
   if (size == 0 || WideCharToMultiByte(code_page, flags, wide.data(), length, text.data(), size,
                                        nullptr, report) != size) {
-    throw RunError("Cannot convert text to code page " + std::to_string(code_page) + ": " +
-                   Win32ErrorText(GetLastError()));
+    throw RunError(Say(Message::kConversionFailed, {{"code_page", std::to_string(code_page)},
+                                                    {"reason", Win32ErrorText(GetLastError())}}));
   }
   if (lossy) *lossy = used_default != FALSE;
   return text;
 }
 
+Language UserLanguage() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::kRussian
+                                                                    : Language::kEnglish;
+}
+
 std::string Win32ErrorText(DWORD code, std::string_view subject) {
+  // The system's reason in the language of the program's own words, where the system has it.
+  WORD language = CurrentLanguage() == Language::kRussian
+                      ? MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT)
+                      : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   wchar_t* buffer = nullptr;
-  DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  DWORD length = 0;
+  for (WORD asked : {language, WORD{0}}) {
+    length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, asked, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length != 0) break;
+  }
   std::wstring text(buffer ? buffer : L"", length);
   LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
     text.pop_back();
-  if (text.empty()) return "Windows error " + std::to_string(code);
+  if (text.empty()) return Say(Message::kWindowsError, {{"code", std::to_string(code)}});
   // "%1 is not a valid Win32 application.": the insert is the file, never left as it stands.
-  std::wstring name = subject.empty() ? L"the file" : Widen(subject);
+  std::wstring name = Widen(subject.empty() ? Say(Message::kTheFile) : std::string(subject));
   for (std::size_t at = 0; (at = text.find(L'%', at)) != std::wstring::npos;) {
     if (at + 1 < text.size() && text[at + 1] >= L'1' && text[at + 1] <= L'9') {
       text.replace(at, 2, name);
@@ -74,7 +88,7 @@ std::string ProgramFolder() {
   while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
          path.size())
     path.resize(path.size() * 2);
-  if (length == 0) throw RunError("Cannot find the program's folder: " + SystemErrorText());
+  if (length == 0) throw RunError(Say(Message::kNoProgramFolder, {{"reason", SystemErrorText()}}));
   path.resize(length);
   return Narrow(path.substr(0, path.rfind(L'\\')));
 }

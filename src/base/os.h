@@ -13,7 +13,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
+
 namespace qvl {
+
+// The language the user reads: Russian where the user's Windows (or, on Linux, the locale of
+// LC_ALL, LC_MESSAGES or LANG) speaks it, English otherwise.
+Language UserLanguage();
 
 // Folder of the running executable, without a trailing separator.
 std::string ProgramFolder();

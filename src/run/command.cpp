@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "base/file.h"
+#include "base/messages.h"
 #include "base/numbers.h"
 #include "base/os.h"
 
@@ -31,7 +32,7 @@ std::string AsciiUpper(std::string_view text) {
 
 double SwitchNumber(std::string_view name, std::string_view value) {
   std::optional<double> number = ReadLeadingNumber(TrimSpaces(value));
-  if (!number) throw RunError(std::string(name) + " value is too large: the number overflows");
+  if (!number) throw RunError(Say(Message::kNumberOverflows, {{"switch", name}}));
   return *number;
 }
 
@@ -48,18 +49,14 @@ std::string ReadCommandText(const std::string& folder) {
       text.size() >= 2 && (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF" ||
                            (text[0] != '\0') != (text[1] != '\0'));
   if (utf16) {
-    throw RunError(path +
-                   " is UTF-16 text, which qvlcapture cannot read: save it in the ANSI "
-                   "code page (PowerShell: Set-Content -Encoding Default)");
+    throw RunError(Say(Message::kUtf16Command, {{"path", path}}));
   }
   // Notepad's UTF-8 mark: the rest is UTF-8, and the run works in the ANSI code page, as the
   // command line comes and result.txt goes.
   if (text.substr(0, 3) != "\xEF\xBB\xBF") return std::string(TrimSpaces(text));
   std::optional<std::string> ansi = Utf8ToAnsi(text.substr(3));
   if (!ansi) {
-    throw RunError(path +
-                   " is UTF-8 text with a character that the system's ANSI code page cannot "
-                   "spell: use only characters of that code page, or save it as ANSI");
+    throw RunError(Say(Message::kUnspellableCommand, {{"path", path}}));
   }
   return std::string(TrimSpaces(*ansi));
 }

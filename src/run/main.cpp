@@ -7,6 +7,8 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/fault.h"
+#include "base/messages.h"
 #include "base/os.h"
 #include "run/run.h"
 #include "scanner/scanner_library.h"
@@ -15,6 +17,8 @@
 namespace qvl {
 
 int Main() {
+  SetLanguage(UserLanguage());
+  ReportFaults(ShowFatalError);
   std::unique_ptr<StatusWindow> window;  // outlives the error message, as the user expects
   try {
     std::string folder = ProgramFolder();
@@ -25,8 +29,7 @@ int Main() {
     // its answer.
     if (!LockFolder(folder)) {
       window.reset();  // a refused start leaves nothing of its own open behind its message
-      throw RunError("A capture is already running in " + folder +
-                     ": wait until it has ended, then start qvlcapture again.");
+      throw RunError(Say(Message::kAlreadyRunning, {{"folder", folder}}));
     }
     std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
     PerformRun({*window, *scanner, SystemClock(), folder, CommandLineTail()});
@@ -34,9 +37,9 @@ int Main() {
   } catch (const RunError& error) {
     ShowFatalError(error.what());
   } catch (const std::bad_alloc&) {
-    ShowFatalError("Out of memory");
+    ShowFatalError(Say(Message::kOutOfMemory));
   } catch (const std::exception& error) {
-    ShowFatalError(std::string("Unexpected failure: ") + error.what());
+    ShowFatalError(Say(Message::kUnexpectedFailure, {{"reason", error.what()}}));
   }
   return 1;
 }

@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "base/file.h"
+#include "base/messages.h"
 #include "run/command.h"
 #include "scanner/capture_wait.h"
 #include "templates/enrollment.h"
@@ -38,9 +39,7 @@ void Compare(const RunContext& context, RunState& state) {
   if (options.identify_mode || options.verify_identify_mode) {
     std::string name = AnsiToPath(options.database_file);
     if (!name.empty() && (name[0] == '\\' || name[0] == '/' || name.find(':') == 1)) {
-      throw RunError("-MFILE:" + name + " is a full path, but the database is always looked for " +
-                     "inside the program's folder (" + context.folder +
-                     "): give its name there, or a path below it such as db\\staff.bin");
+      throw RunError(Say(Message::kFullPathDatabase, {{"name", name}, {"folder", context.folder}}));
     }
     std::string path = JoinPath(context.folder, name);
     state.result_value = IdentifyInDatabase(context.scanner, context.window, path, state.feature,

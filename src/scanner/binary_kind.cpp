@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "base/file.h"
+#include "base/messages.h"
 
 namespace qvl {
 namespace {
@@ -119,16 +120,15 @@ std::optional<std::string> MismatchMessage(const std::string& path) {
 
 std::string KindMismatchText(const std::string& path, const BinaryKind& library,
                              const BinaryKind& program) {
-  std::string library_bits = std::to_string(library.bits) + "-bit";
-  std::string program_bits = std::to_string(program.bits) + "-bit";
-  std::string message = path + " is a " + library_bits + " library for " + library.machine +
-                        ", and this qvlcapture is a " + program_bits + " program for " +
-                        program.machine + ": the two cannot work together. ";
-  if (library.bits == program.bits)
-    return message + "Use the scanner vendor's library for " + program.machine + ".";
-  return message + "Use the " + library_bits + " qvlcapture with this library (on Windows the " +
-         (library.bits == 32 ? "win32" : "win64") + " package), or the scanner vendor's " +
-         program_bits + " library with this one.";
+  std::string library_bits = std::to_string(library.bits);
+  std::string program_bits = std::to_string(program.bits);
+  return Say(library.bits == program.bits ? Message::kMachineMismatch : Message::kBitnessMismatch,
+             {{"path", path},
+              {"library_bits", library_bits},
+              {"library_machine", library.machine},
+              {"program_bits", program_bits},
+              {"program_machine", program.machine},
+              {"package", library.bits == 32 ? "win32" : "win64"}});
 }
 
 }  // namespace qvl

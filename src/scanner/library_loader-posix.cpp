@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 
 #include "base/error.h"
+#include "base/messages.h"
 #include "base/os.h"
 #include "scanner/binary_kind.h"
 #include "scanner/library_loader.h"
@@ -26,14 +27,14 @@ void* LoadScannerLibrary(std::string& path) {
     if (void* library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return library;
     std::string reason = LastLoadError();
     if (std::optional<std::string> mismatch = MismatchMessage(beside)) throw RunError(*mismatch);
-    throw RunError("Cannot load the scanner library " + beside + ": " + reason);
+    throw RunError(Say(Message::kCannotLoad, {{"path", beside}, {"reason", reason}}));
   }
   path = kScannerLibraryName;
   if (void* library = dlopen(kScannerLibraryName, RTLD_NOW | RTLD_LOCAL)) return library;
-  throw RunError(std::string("The scanner library ") + kScannerLibraryName +
-                 " is neither in the program's folder (" + ProgramFolder() +
-                 ") nor on the system's library path (" + LastLoadError() + "). Place " +
-                 kScannerLibraryName + " beside qvlcapture.");
+  throw RunError(Say(Message::kLibraryNotOnPath, {{"name", kScannerLibraryName},
+                                                 {"folder", ProgramFolder()},
+                                                 {"reason", LastLoadError()},
+                                                 {"program", "qvlcapture"}}));
 }
 
 void* FindLibrarySymbol(void* library, const char* name) { return dlsym(library, name); }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "base/error.h"
+#include "base/messages.h"
 #include "base/os.h"
 #include "base/win32_text.h"
 #include "scanner/binary_kind.h"
@@ -53,13 +54,10 @@ std::string WhyNotLoaded(const std::string& path, DWORD error) {
   if (std::optional<std::string> mismatch = MismatchMessage(path)) return *mismatch;
   if (error == ERROR_MOD_NOT_FOUND) {
     std::string missing = MissingDependencies(path);
-    return path + " is there, but " +
-           (missing.empty() ? "a library that it needs"
-                            : "the library it needs, " + missing + ",") +
-           " is missing. Install what the scanner vendor's library requires (its runtime or "
-           "driver package), or place what is missing beside it.";
+    if (missing.empty()) return Say(Message::kSomeDependencyMissing, {{"path", path}});
+    return Say(Message::kDependencyMissing, {{"path", path}, {"missing", missing}});
   }
-  return "Cannot load the scanner library " + path + ": " + Win32ErrorText(error, path);
+  return Say(Message::kCannotLoad, {{"path", path}, {"reason", Win32ErrorText(error, path)}});
 }
 
 }  // namespace
@@ -83,10 +81,9 @@ void* LoadScannerLibrary(std::string& loaded) {
     loaded = path;
     return reinterpret_cast<void*>(library);
   }
-  throw RunError(std::string("The scanner library ") + kScannerLibraryName +
-                 " is neither in the program's folder (" + ProgramFolder() +
-                 ") nor in the system folder (" + system_folder + "). Place the scanner vendor's " +
-                 kScannerLibraryName + " beside qvlcapture.exe.");
+  throw RunError(Say(Message::kLibraryNowhere,
+                     {{"name", kScannerLibraryName}, {"folder", ProgramFolder()},
+                      {"system_folder", system_folder}, {"program", "qvlcapture.exe"}}));
 }
 
 void* FindLibrarySymbol(void* library, const char* name) {

@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "base/file.h"
+#include "base/messages.h"
 #include "base/os.h"
 #include "window/texts.h"
 
@@ -49,9 +50,7 @@ void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
   // before any file is touched, so the stop leaves the folder as it was.
   if (std::all_of(feature.begin(), feature.begin() + kTemplateRecordSize,
                   [](std::uint8_t byte) { return byte == 0; })) {
-    throw RunError(
-        "The scanner library made no template of the captured print (QvlProcess "
-        "left it empty): put the finger on the scanner again");
+    throw RunError(Say(Message::kNoTemplate));
   }
   // The library writes beside scan.bmp, under a name only this run uses (the folder is locked),
   // so scan.bmp is only ever replaced by a whole picture of this run. A leftover that cannot be

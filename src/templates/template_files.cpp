@@ -6,14 +6,16 @@
 
 #include "base/error.h"
 #include "base/file.h"
+#include "base/messages.h"
 
 namespace qvl {
 
 void LoadTemplateFile(const std::string& path, FeatureBuffer& target, StatusWindow& window) {
   InputFile file(path);
   if (file.length() > target.size()) {
-    throw RunError(path + " is " + std::to_string(file.length()) +
-                   " bytes long; a stored template has at most " + std::to_string(target.size()));
+    throw RunError(Say(Message::kTemplateTooLong, {{"path", path},
+                                                   {"length", std::to_string(file.length())},
+                                                   {"size", std::to_string(target.size())}}));
   }
   FeatureBuffer bytes;
   std::size_t got = file.Read(bytes.data(), static_cast<std::size_t>(file.length()));
@@ -36,8 +38,8 @@ DatabaseBuffer::DatabaseBuffer(std::size_t file_length) : file_length_(file_leng
 DatabaseBuffer ReadDatabaseFile(const std::string& path) {
   InputFile file(path);
   auto too_large = [&] {
-    return RunError("Cannot read the database " + path + ": " + std::to_string(file.length()) +
-                    " bytes do not fit in memory");
+    return RunError(Say(Message::kDatabaseTooLarge,
+                        {{"path", path}, {"length", std::to_string(file.length())}}));
   };
   if (file.length() >= std::numeric_limits<std::size_t>::max()) throw too_large();
   try {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/error.h"
+#include "base/messages.h"
 #include "base/win32_text.h"
 #include "window/status_window.h"
 #include "window/texts.h"
@@ -71,7 +72,7 @@ Win32Window::Win32Window() : caller_(GetForegroundWindow()) {
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   window_class.lpszClassName = kClassName;
   if (!RegisterClassExW(&window_class))
-    throw RunError("Cannot register the window class: " + Win32ErrorText(GetLastError()));
+    throw RunError(Say(Message::kWindowClassFailed, {{"reason", Win32ErrorText(GetLastError())}}));
 
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   RECT frame = {0, 0, Scale(kClientWidth), Scale(kClientHeight)};
@@ -79,7 +80,7 @@ Win32Window::Win32Window() : caller_(GetForegroundWindow()) {
   if (!CreateWindowExW(0, kClassName, Widen(kWindowCaption).c_str(), style, CW_USEDEFAULT,
                        CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                        nullptr, instance, this))
-    throw RunError("Cannot create the window: " + Win32ErrorText(GetLastError()));
+    throw RunError(Say(Message::kWindowFailed, {{"reason", Win32ErrorText(GetLastError())}}));
   // Windows gives the first ShowWindow the caller's show command (hidden, minimized) instead of
   // ours; the window exists to be seen, so the second one shows it as it is meant.
   ShowWindow(hwnd_, SW_SHOWNORMAL);

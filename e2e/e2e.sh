@@ -16,10 +16,10 @@ set -u
 cases='
 captured lwe7        timeout lw7          closed lw7           compare lw7
 odd_match lw         command_file lw      token lwe            cyrillic_folder lwe
-no_template lw7      error_stops lw       wrong_library lw     no_library lw7
-unwritable_folder lw second_run lw        held_picture w       quoted lw
+no_template lw7      error_stops lw       wrong_library l      no_library l7
+unwritable_folder l  second_run lw        held_picture w       quoted lw
 crash lw7            languages lwe        qvlsim_arguments l
-caller_window w      samples w            picture_96 w         picture_144 w
+caller_window w      guide we             picture_96 w         picture_144 w
 close_box w          signed w
 '
 
@@ -506,17 +506,57 @@ case_caller_window() {
   expect 0 '-1\r\nf\r\n'
 }
 
-case_samples() {  # the integrators' samples verify, wait, and read the answer
-  qvlsim enroll --finger 7 --out verify1.bin
-  cp "$build/sample_caller.exe" "$root/docs/samples/caller.cmd" "$folder/"
-  for sample in sample_caller.exe 'cmd /c caller.cmd'; do
-    for finger in 7 8; do
-      output=$(cd "$folder" && QVLSIM_ARRIVE=1polls QVLSIM_FINGER=$finger $WINE $sample \
-        </dev/null 2>/dev/null | tr -d '\r')
-      [ "$output" = "answer: $([ $finger = 7 ] && echo 1 || echo 0)" ] ||
-        fail "$sample printed '$output' for finger $finger"
-    done
-  done
+case_guide() {
+  # The integrators' guide on the unpacked package, as written: its walkthrough (the ```bat block)
+  # prints what it says (the ```text block), and each message its troubleshooting table quotes is
+  # what the program shows in that situation (the rows below, in the table's order).
+  local package bits row=0 shown expected quoted here english in_russian
+  package=$(ls "$build"/qvlcapture-*.zip) || fail "no package built"
+  bits=${package%.zip} bits=${bits##*-win}
+  unzip -q "$package" -d "$top/unpacked"
+  folder=$top/unpacked/$(basename "$package" .zip) here=$(native "$top/unpacked/$(basename "$package" .zip)")
+  cp "$build/sample_caller.exe" "$folder/samples/caller.exe"  # as an integrator builds caller.c
+  block() { sed -n "/^\`\`\`$1\$/,/^\`\`\`\$/p" "$folder/README.md" | sed '1d;$d'; }
+  { echo '@echo off'; block bat; } | sed 's/$/\r/' >"$folder/walkthrough.cmd"  # as typed: no echo
+  shown=$(cd "$folder" && QVLSIM_ARRIVE=1polls "$WINE" cmd /c walkthrough.cmd </dev/null 2>/dev/null |
+    tr -d '\r')
+  [ "$shown" = "$(block text)" ] || fail "the walkthrough printed: $shown"
+  sed -n '/^## Troubleshooting/,/^## /p' "$folder/README.md" | grep '^| `' | cut -d'`' -f2,4 |
+    tr '`' '|' >"$top/quoted"
+  while IFS='|' read -r setup switches; do
+    IFS='|' read -r -u 3 english in_russian || fail "the table has fewer rows than situations"
+    quoted=$(said "$english" "$in_russian")
+    ( eval "$setup" || exit 0  # a situation this build cannot meet
+      QVLSIM_ARRIVE=1polls run $switches
+      shown=$(tail -1 "$top/messages")
+      expected=${quoted//'C:\Program Files\App'/"$here"}
+      expected=${expected//'C:\App'/"$here"}
+      expected=${expected//\\/\\\\}
+      [[ $status = 1 && $shown == ${expected//…/*}* ]] || fail "row $row: '$shown' for '$quoted'"
+      chattr -i "$folder"; [ -z "$holder" ] || kill -9 "$holder"
+    ) || exit 1
+    cp "$folder/simulator/$lib" "$folder/"
+    rm -f "$folder/command.txt" "$folder/qvlcapture.lock"
+    row=$((row + 1))
+  done 3<"$top/quoted" <<EOF
+[ $bits = 64 ] && cp "$build/e2e/other_bits/$lib" "$folder/"|
+[ $bits = 32 ] && cp "$build/e2e/other_bits/$lib" "$folder/"|
+rm "$folder/$lib"|
+cp "$build/e2e/needs_dependency$suffix" "$folder/$lib"|
+cp "$build/e2e/broken_scanner$suffix" "$folder/$lib"|
+chattr +i "$folder" 2>/dev/null|
+touch "$folder/qvlcapture.lock"; hold "$folder/qvlcapture.lock" read|
+printf '\xef\xbb\xbf-\xce\xa9' >"$folder/command.txt"|
+printf '\xff\xfe-\0C\0' >"$folder/command.txt"|
+export QVLSIM_FAIL=process|
+export QVLSIM_CRASH=access|
+head -c 300 /dev/zero >"$folder/verify1.bin"|-CVERIFY
+rm "$folder/match.bin"|-CMATCH
+:|-CMATCH -MFILE:C:\\data\\staff.bin
+head -c 256 /dev/zero >"$folder/verify1.bin"|-CVERIFY -LEVEL:40000
+head -c 8388608 /dev/zero >"$folder/match.bin"|-CMATCH
+EOF
+  [ "$(wc -l <"$top/quoted")" = "$row" ] || fail "the table has more rows than situations"
 }
 
 case_signed() {  # signed with the integrator's certificate: it checks, a change shows, it runs

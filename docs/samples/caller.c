@@ -1,14 +1,15 @@
-/* Starts qvlcapture.exe from this program's folder to verify a finger against verify1.bin,
- * waits for it, and prints its answer. Build with MinGW-w64 (x86_64-w64-mingw32-gcc caller.c -o
- * caller.exe) or Visual C++ (cl caller.c). Exit status: 0 with an answer, 1 when no print was
- * taken, 2 when qvlcapture stopped with an error or could not start. */
+/* Starts qvlcapture.exe (beside this program, or one folder up as the package ships the samples)
+ * to verify a finger against verify1.bin, waits for it, and prints its answer. Build with
+ * MinGW-w64 (x86_64-w64-mingw32-gcc caller.c -o caller.exe) or Visual C++ (cl caller.c). Exit status: 0 with an answer, 1 when no print was
+ * taken, 2 when qvlcapture stopped with an error or was not found. */
 
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
 int main(void) {
-  char folder[MAX_PATH], command[MAX_PATH + 100], result_path[MAX_PATH + 20], token[32];
+  char folder[MAX_PATH], program[MAX_PATH + 20], beside[MAX_PATH + 20], command[MAX_PATH + 100];
+  char result_path[MAX_PATH + 20], token[32];
   char answer[4096] = "", returned[4096] = "";
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process;
@@ -17,11 +18,21 @@ int main(void) {
 
   GetModuleFileNameA(NULL, folder, MAX_PATH);
   *strrchr(folder, '\\') = '\0';
+  sprintf(beside, "%s\\qvlcapture.exe", folder);
+  strcpy(program, beside);
+  if (GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES && strrchr(folder, '\\')) {
+    *strrchr(folder, '\\') = '\0';
+    sprintf(program, "%s\\qvlcapture.exe", folder);
+  }
+  if (GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES) {
+    printf("qvlcapture.exe is neither %s nor %s: copy this sample beside it\n", beside, program);
+    return 2;
+  }
   /* A fresh token: the second line of result.txt proves the answer is this run's. */
   sprintf(token, "T%lu", (unsigned long)GetTickCount());
-  sprintf(command, "\"%s\\qvlcapture.exe\" -CVERIFY -TIMEOUT:60 -CONTROL:%s", folder, token);
+  sprintf(command, "\"%s\" -CVERIFY -TIMEOUT:60 -CONTROL:%s", program, token);
   if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, folder, &startup, &process)) {
-    printf("cannot start qvlcapture.exe: error %lu\n", (unsigned long)GetLastError());
+    printf("cannot start %s: error %lu\n", program, (unsigned long)GetLastError());
     return 2;
   }
   WaitForSingleObject(process.hProcess, INFINITE);

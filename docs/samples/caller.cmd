@@ -1,9 +1,14 @@
 @echo off
-rem Starts qvlcapture.exe from this folder to verify a finger against verify1.bin, waits for
-rem it, and prints its answer. Exit status: 0 with an answer, 1 when no print was taken, 2 when
-rem qvlcapture stopped with an error.
+rem Starts qvlcapture.exe (beside this file, or one folder up as the package ships it) to verify
+rem a finger against verify1.bin, waits for it, and prints its answer. Exit status: 0 with an
+rem answer, 1 when no print was taken, 2 when qvlcapture stopped with an error or was not found.
 setlocal
 set "HERE=%~dp0"
+if not exist "%HERE%qvlcapture.exe" for %%F in ("%~dp0..") do set "HERE=%%~fF\"
+if not exist "%HERE%qvlcapture.exe" (
+  echo qvlcapture.exe is neither in %~dp0 nor in %HERE%: copy this sample beside it
+  exit /b 2
+)
 rem A fresh token: the second line of result.txt proves the answer is this run's.
 set "TOKEN=T%RANDOM%%RANDOM%"
 start "" /wait "%HERE%qvlcapture.exe" -CVERIFY -TIMEOUT:60 -CONTROL:%TOKEN%

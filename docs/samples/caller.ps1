@@ -1,7 +1,15 @@
-# Starts qvlcapture.exe from this folder to verify a finger against verify1.bin, waits for it,
-# and prints its answer. Exit status: 0 with an answer, 1 when no print was taken, 2 when
-# qvlcapture stopped with an error.
+# Starts qvlcapture.exe (beside this script, or one folder up as the package ships it) to verify
+# a finger against verify1.bin, waits for it, and prints its answer. Exit status: 0 with an
+# answer, 1 when no print was taken, 2 when qvlcapture stopped with an error or was not found.
 $here = Split-Path -Parent $MyInvocation.MyCommand.Path
+if (-not (Test-Path (Join-Path $here 'qvlcapture.exe'))) {
+  $beside = $here
+  $here = Split-Path -Parent $here
+  if (-not (Test-Path (Join-Path $here 'qvlcapture.exe'))) {
+    Write-Output "qvlcapture.exe is neither in $beside nor in ${here}: copy this script beside it"
+    exit 2
+  }
+}
 # A fresh token: the second line of result.txt proves the answer is this run's.
 $token = [guid]::NewGuid().ToString('N')
 $program = Start-Process -FilePath (Join-Path $here 'qvlcapture.exe') -WorkingDirectory $here `

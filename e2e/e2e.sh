@@ -16,7 +16,7 @@ set -u
 cases='
 captured lwe7        timeout lw7          closed lw7           compare lw7
 odd_match lw         command_file lw      token lwe            cyrillic_folder lwe
-no_template lw7      error_stops lw       wrong_library l      no_library l7
+no_template lw7      error_stops lw       wrong_library lw     no_library l7
 unwritable_folder l  second_run lw        held_picture w       quoted lw
 crash lw7            languages lwe        qvlsim_arguments l
 caller_window w      guide we             picture_96 w         picture_144 w
@@ -367,23 +367,25 @@ case_languages() {
     cp "$build/$lib" "$other"
     printf '\xb7' | dd of="$other" bs=1 seek=18 conv=notrunc status=none
   fi
-  # The system's reason, in the user's language: Wine's words for a file that is no library.
-  local reason=': ' path=$(native "$folder/$lib")
-  [ -n "$windows" ] && reason=$(said ": Bad EXE format for $path" ": Ошибка в формате EXE для $path")
+  # The system's reason for a folder named result.txt, in English and Russian (Wine's, glibc's).
+  local result=$(native "$folder/result.txt") reasons=('Is a directory' 'Это каталог')
+  [ -n "$windows" ] && reasons=('Access denied.' 'Доступ запрещён.')
   for locale in $locales; do
     [ -z "$windows" ] && export LC_ALL= LANG=$locale russian=$([ "$locale" = C.UTF-8 ] || echo 1)
     while IFS='|' read -r setup english russian_text; do
       install "$folder"
       eval "$setup"
       QVLSIM_ARRIVE=1polls run -CVERIMATCH -MFILE:staff.bin
-      expect 1 ''
+      [ "$status" = 1 ] || fail "exit status $status"
+      [ ! -f "$folder/result.txt" ] || expect_file result.txt ''
       expect_message "$(said "$english" "$russian_text")"
       [ -z "$holder" ] || { kill -9 "$holder"; wait "$holder" 2>/dev/null; holder=; }
+      rm -rf "$folder/result.txt"
     done <<EOF
 :|staff.bin: it is missing or is not a file|staff.bin: его нет, или это не файл
 cp "$other" "$folder/$lib"|$lib is a |$lib — 
-echo junk >"$folder/$lib"|Cannot load the scanner library $path$reason|Не удалось загрузить библиотеку сканера $path$reason
 touch "$folder/qvlcapture.lock"; hold "$folder/qvlcapture.lock" read|A capture is already running in|уже идёт снятие отпечатка
+mkdir "$folder/result.txt"|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}
 EOF
   done
 }

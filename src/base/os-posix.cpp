@@ -1,6 +1,7 @@
 // POSIX side of the OS services. Linux only where /proc is named.
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -113,7 +114,15 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
-std::string SystemErrorText(std::string_view) { return std::strerror(errno); }
+std::string SystemErrorText(std::string_view) {
+  int error = errno;
+  // In the language of the program's own words: Russian from the user's locale, where the
+  // system has its messages; the C locale's English otherwise.
+  static locale_t russian =
+      newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(0));  // UTF-8 text
+  if (CurrentLanguage() == Language::kRussian && russian) return strerror_l(error, russian);
+  return std::strerror(error);
+}
 
 bool FolderRefusesWriting(const std::string&) {
   return errno == EACCES || errno == EPERM || errno == EROFS;

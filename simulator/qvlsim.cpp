@@ -40,7 +40,10 @@ struct Arguments {
                "usage: qvlsim enroll --finger F --out FILE [--capture C]\n"
                "       qvlsim database --fingers N [--include F[@R]]... --out FILE\n"
                "       qvlsim image --finger F --out FILE.bmp\n"
-               "       qvlsim scores --fingers N\n",
+               "       qvlsim scores --fingers N\n"
+               "The stand-in library reads QVLSIM_* settings (simulator/README.md): QVLSIM_FINGER,\n"
+               "QVLSIM_ARRIVE, QVLSIM_FAIL, and QVLSIM_CRASH=access|illegal|divide, which makes\n"
+               "QvlProcess crash as faulty vendor code does.\n",
                problem);
   std::exit(2);
 }

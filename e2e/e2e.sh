@@ -382,7 +382,7 @@ case_languages() {
       [ -z "$holder" ] || { kill -9 "$holder"; wait "$holder" 2>/dev/null; holder=; }
       rm -rf "$folder/result.txt"
     done <<EOF
-:|staff.bin: it is missing or is not a file|staff.bin: его нет, или это не файл
+:|staff.bin: it is missing or is not a file|staff.bin: его нет или это не файл
 cp "$other" "$folder/$lib"|$lib is a |$lib — 
 touch "$folder/qvlcapture.lock"; hold "$folder/qvlcapture.lock" read|A capture is already running in|уже идёт снятие отпечатка
 mkdir "$folder/result.txt"|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}

@@ -92,17 +92,20 @@ void Delay(const char* operation) {
 }
 
 // Old vendor code fails hard: QVLSIM_CRASH makes QvlProcess fault, as `access` (a write through
-// a null pointer), `illegal` (an undefined instruction) or `divide` (an integer division by 0).
-// Never caught early by a sanitizer: the fault itself is what the program must meet.
-__attribute__((no_sanitize("address", "undefined"))) void Crash() {
+// a null pointer), `illegal` (an undefined instruction) or `divide` (an integer division by 0);
+// `load` makes the library's start-up code write through a null pointer as it loads. Never
+// caught early by a sanitizer: the fault itself is what the program must meet.
+__attribute__((no_sanitize("address", "undefined"))) void Crash(bool loading = false) {
   const char* kind = std::getenv("QVLSIM_CRASH");
-  if (!kind) return;
+  if (!kind || (std::strcmp(kind, "load") == 0) != loading) return;
   volatile int* volatile nowhere = nullptr;  // volatile: no compiler may drop what follows
   volatile int divisor = 0;
-  if (std::strcmp(kind, "access") == 0) *nowhere = 1;
+  if (std::strcmp(kind, "access") == 0 || loading) *nowhere = 1;
   if (std::strcmp(kind, "illegal") == 0) __builtin_trap();
   if (std::strcmp(kind, "divide") == 0) divisor = 1000 / divisor;
 }
+
+[[maybe_unused]] const bool g_started = (Crash(true), true);
 
 }  // namespace
 

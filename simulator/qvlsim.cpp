@@ -42,8 +42,8 @@ struct Arguments {
                "       qvlsim image --finger F --out FILE.bmp\n"
                "       qvlsim scores --fingers N\n"
                "The stand-in library reads QVLSIM_* settings (simulator/README.md): QVLSIM_FINGER,\n"
-               "QVLSIM_ARRIVE, QVLSIM_FAIL, and QVLSIM_CRASH=access|illegal|divide, which makes\n"
-               "QvlProcess crash as faulty vendor code does.\n",
+               "QVLSIM_ARRIVE, QVLSIM_FAIL, and QVLSIM_CRASH=access|illegal|divide|load, which makes\n"
+               "QvlProcess (or the library's start-up) crash as faulty vendor code does.\n",
                problem);
   std::exit(2);
 }

@@ -30,6 +30,9 @@ const char* ExceptionName(DWORD code) {
 }
 
 LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
+  static bool reporting = false;  // a fault in the report itself ends the process at once
+  if (reporting) TerminateProcess(GetCurrentProcess(), 1);
+  reporting = true;
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   char fault[64];
   std::snprintf(fault, sizeof fault, "%s 0x%08lX", ExceptionName(record.ExceptionCode),

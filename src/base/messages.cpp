@@ -102,6 +102,11 @@ constexpr Texts kTexts[] = {
      "библиотек ({reason}). Положите {name} рядом с {program}."},
     {Message::kCannotLoad, "Cannot load the scanner library {path}: {reason}",
      "Не удалось загрузить библиотеку сканера {path}: {reason}"},
+    {Message::kLibraryStartFailed,
+     "The scanner library {path} failed in {entry_point} as it loaded: {reason} Try again; if it "
+     "happens again, give this message to the scanner vendor.",
+     "Библиотека сканера {path} дала сбой в {entry_point} при загрузке: {reason} Попробуйте ещё "
+     "раз; если сбой повторится, передайте это сообщение производителю сканера."},
     {Message::kDependencyMissing,
      "{path} is there, but the library it needs, {missing}, is missing. Install what the scanner "
      "vendor's library requires (its runtime or driver package), or place what is missing beside "

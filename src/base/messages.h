@@ -43,6 +43,7 @@ enum class Message {
   kLibraryNowhere,
   kLibraryNotOnPath,
   kCannotLoad,
+  kLibraryStartFailed,
   kDependencyMissing,
   kSomeDependencyMissing,
   kMachineMismatch,

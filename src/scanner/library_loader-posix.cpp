@@ -9,6 +9,7 @@
 namespace qvl {
 
 const char kScannerLibraryName[] = "libQvlScanner.so";
+const char kLibraryStartName[] = "_init";
 
 namespace {
 

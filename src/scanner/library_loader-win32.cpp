@@ -10,6 +10,7 @@
 namespace qvl {
 
 const char kScannerLibraryName[] = "QvlScanner.dll";
+const char kLibraryStartName[] = "DllMain";
 
 namespace {
 
@@ -57,6 +58,12 @@ std::string WhyNotLoaded(const std::string& path, DWORD error) {
     if (missing.empty()) return Say(Message::kSomeDependencyMissing, {{"path", path}});
     return Say(Message::kDependencyMissing, {{"path", path}, {"missing", missing}});
   }
+  // Its DllMain failed, or faulted: the loader catches that and fails the load.
+  if (error == ERROR_DLL_INIT_FAILED || error == ERROR_NOACCESS) {
+    return Say(Message::kLibraryStartFailed, {{"path", path},
+                                              {"entry_point", kLibraryStartName},
+                                              {"reason", Win32ErrorText(error, path)}});
+  }
   return Say(Message::kCannotLoad, {{"path", path}, {"reason", Win32ErrorText(error, path)}});
 }
 
@@ -76,9 +83,9 @@ void* LoadScannerLibrary(std::string& loaded) {
   SetDllDirectoryW(Widen(ProgramFolder()).c_str());
   for (const std::string& path : {beside, system}) {
     if (path.empty() || !RegularFileLength(path)) continue;
+    loaded = path;
     HMODULE library = LoadLibraryExW(Widen(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) throw RunError(WhyNotLoaded(path, GetLastError()));
-    loaded = path;
     return reinterpret_cast<void*>(library);
   }
   throw RunError(Say(Message::kLibraryNowhere,

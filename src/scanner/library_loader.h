@@ -10,8 +10,11 @@ namespace qvl {
 // The library's name as the user would look for it.
 extern const char kScannerLibraryName[];
 
+// What runs of the library while it loads: its start-up routine, by the platform's name.
+extern const char kLibraryStartName[];
+
 // Loads the scanner library, or throws a RunError naming it and the system's reason. `path` gets
-// the file it was loaded from.
+// the file it is being loaded from before the library's own code runs.
 void* LoadScannerLibrary(std::string& path);
 
 // The address of an exported function, or nullptr when the library has none of that name.

@@ -61,6 +61,7 @@ class VendorScannerLibrary : public ScannerLibrary {
 
   const EntryPoints& Api() {
     if (!loaded_) {
+      LibraryCall start(path_, kLibraryStartName);  // the library's own code runs as it loads
       void* library = LoadScannerLibrary(path_);
 #define QVL_RESOLVE(name, params) \
   api_.name = reinterpret_cast<name##Fn>(Resolve(library, path_, #name));

@@ -15,6 +15,7 @@ else()
 endif()
 
 add_executable(qvl_tests
+  src/base/fault_test.cpp
   src/base/messages_test.cpp
   src/base/numbers_test.cpp
   src/run/command_test.cpp

@@ -35,16 +35,17 @@ struct Arguments {
 };
 
 [[noreturn]] void Usage(const char* problem) {
-  std::fprintf(stderr,
-               "qvlsim: %s\n"
-               "usage: qvlsim enroll --finger F --out FILE [--capture C]\n"
-               "       qvlsim database --fingers N [--include F[@R]]... --out FILE\n"
-               "       qvlsim image --finger F --out FILE.bmp\n"
-               "       qvlsim scores --fingers N\n"
-               "The stand-in library reads QVLSIM_* settings (simulator/README.md): QVLSIM_FINGER,\n"
-               "QVLSIM_ARRIVE, QVLSIM_FAIL, and QVLSIM_CRASH=access|illegal|divide|load, which makes\n"
-               "QvlProcess (or the library's start-up) crash as faulty vendor code does.\n",
-               problem);
+  std::fprintf(
+      stderr,
+      "qvlsim: %s\n"
+      "usage: qvlsim enroll --finger F --out FILE [--capture C]\n"
+      "       qvlsim database --fingers N [--include F[@R]]... --out FILE\n"
+      "       qvlsim image --finger F --out FILE.bmp\n"
+      "       qvlsim scores --fingers N\n"
+      "The stand-in library reads QVLSIM_* settings (simulator/README.md): QVLSIM_FINGER,\n"
+      "QVLSIM_ARRIVE, QVLSIM_FAIL, and QVLSIM_CRASH=access|illegal|divide|load, which makes\n"
+      "QvlProcess (or the library's start-up) crash as faulty vendor code does.\n",
+      problem);
   std::exit(2);
 }
 

@@ -19,10 +19,14 @@ ShowReport g_show = nullptr;
 
 const char* SignalName(int signal) {
   switch (signal) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGBUS: return "SIGBUS";
-    case SIGILL: return "SIGILL";
-    default: return "SIGFPE";
+    case SIGSEGV:
+      return "SIGSEGV";
+    case SIGBUS:
+      return "SIGBUS";
+    case SIGILL:
+      return "SIGILL";
+    default:
+      return "SIGFPE";
   }
 }
 
@@ -46,8 +50,9 @@ void OnFault(int signal, siginfo_t* info, void* context) {
   Dl_info module;
   if (dladdr(reinterpret_cast<void*>(address), &module) && module.dli_fname && module.dli_fbase) {
     const char* name = std::strrchr(module.dli_fname, '/');
-    std::snprintf(where, sizeof where, "%s+0x%zx", name ? name + 1 : module.dli_fname,
-                  static_cast<std::size_t>(address - reinterpret_cast<std::uintptr_t>(module.dli_fbase)));
+    std::snprintf(
+        where, sizeof where, "%s+0x%zx", name ? name + 1 : module.dli_fname,
+        static_cast<std::size_t>(address - reinterpret_cast<std::uintptr_t>(module.dli_fbase)));
   } else {
     std::snprintf(where, sizeof where, "0x%zx", static_cast<std::size_t>(address));
   }

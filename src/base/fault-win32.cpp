@@ -15,18 +15,24 @@ namespace {
 
 ShowReport g_show = nullptr;
 
+// The system's own names for the faults old native code commits.
 const char* ExceptionName(DWORD code) {
-  switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION: return "EXCEPTION_ACCESS_VIOLATION";
-    case EXCEPTION_ILLEGAL_INSTRUCTION: return "EXCEPTION_ILLEGAL_INSTRUCTION";
-    case EXCEPTION_PRIV_INSTRUCTION: return "EXCEPTION_PRIV_INSTRUCTION";
-    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "EXCEPTION_INT_DIVIDE_BY_ZERO";
-    case EXCEPTION_INT_OVERFLOW: return "EXCEPTION_INT_OVERFLOW";
-    case EXCEPTION_STACK_OVERFLOW: return "EXCEPTION_STACK_OVERFLOW";
-    case EXCEPTION_IN_PAGE_ERROR: return "EXCEPTION_IN_PAGE_ERROR";
-    case EXCEPTION_DATATYPE_MISALIGNMENT: return "EXCEPTION_DATATYPE_MISALIGNMENT";
-    default: return "exception";
+#define QVL_EXCEPTION(name) \
+  { name, #name }
+  static const struct {
+    DWORD code;
+    const char* name;
+  } kNames[] = {
+      QVL_EXCEPTION(EXCEPTION_ACCESS_VIOLATION), QVL_EXCEPTION(EXCEPTION_ILLEGAL_INSTRUCTION),
+      QVL_EXCEPTION(EXCEPTION_PRIV_INSTRUCTION), QVL_EXCEPTION(EXCEPTION_INT_DIVIDE_BY_ZERO),
+      QVL_EXCEPTION(EXCEPTION_INT_OVERFLOW),     QVL_EXCEPTION(EXCEPTION_STACK_OVERFLOW),
+      QVL_EXCEPTION(EXCEPTION_IN_PAGE_ERROR),    QVL_EXCEPTION(EXCEPTION_DATATYPE_MISALIGNMENT),
+  };
+#undef QVL_EXCEPTION
+  for (const auto& known : kNames) {
+    if (known.code == code) return known.name;
   }
+  return "exception";
 }
 
 LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
@@ -42,14 +48,16 @@ LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
   HMODULE module = nullptr;
   wchar_t path[MAX_PATH];
   char name[MAX_PATH * 3];
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         static_cast<LPCWSTR>(record.ExceptionAddress), &module) &&
+  if (GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCWSTR>(record.ExceptionAddress), &module) &&
       GetModuleFileNameW(module, path, MAX_PATH) != 0 &&
-      WideCharToMultiByte(CP_UTF8, 0, std::wcsrchr(path, L'\\') ? std::wcsrchr(path, L'\\') + 1 : path,
-                          -1, name, sizeof name, nullptr, nullptr) != 0) {
-    std::snprintf(where, sizeof where, "%s+0x%llX", name,
-                  static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
+      WideCharToMultiByte(CP_UTF8, 0,
+                          std::wcsrchr(path, L'\\') ? std::wcsrchr(path, L'\\') + 1 : path, -1,
+                          name, sizeof name, nullptr, nullptr) != 0) {
+    std::snprintf(
+        where, sizeof where, "%s+0x%llX", name,
+        static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
   } else {
     std::snprintf(where, sizeof where, "0x%llX", static_cast<unsigned long long>(address));
   }

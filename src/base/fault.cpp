@@ -29,7 +29,9 @@ const std::string& FaultReport(std::string_view fault, std::string_view where) {
   report.clear();
   if (g_entry_point) {
     AppendSaid(report, Message::kLibraryFault,
-               {{"library", *g_library}, {"entry_point", g_entry_point}, {"fault", fault},
+               {{"library", *g_library},
+                {"entry_point", g_entry_point},
+                {"fault", fault},
                 {"where", where}});
   } else {
     AppendSaid(report, Message::kProgramFault, {{"fault", fault}, {"where", where}});

@@ -39,12 +39,12 @@ void OutputFile::Write(std::string_view bytes) {
 void OutputFile::Close() {
   std::FILE* file = file_;
   file_ = nullptr;
-  if (file && std::fclose(file) != 0) throw RunError(FileErrorMessage(Message::kCannotClose, path_));
+  if (file && std::fclose(file) != 0)
+    throw RunError(FileErrorMessage(Message::kCannotClose, path_));
 }
 
 InputFile::InputFile(std::string path) : path_(std::move(path)) {
-  if (!RegularFileLength(path_))
-    throw RunError(Say(Message::kMissingFile, {{"path", path_}}));
+  if (!RegularFileLength(path_)) throw RunError(Say(Message::kMissingFile, {{"path", path_}}));
   file_ = OpenFile(path_, "rb");
   if (!file_) throw RunError(FileErrorMessage(Message::kCannotOpen, path_));
   // Measured on the open file: what is measured is what is read, through a link too.

@@ -1,7 +1,7 @@
 #include "base/numbers.h"
 
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "base/error.h"
@@ -28,7 +28,8 @@ class Cursor {
 
  private:
   void SkipBlanks() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n'))
+    while (pos_ < text_.size() &&
+           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n'))
       ++pos_;
   }
   std::string_view text_;

@@ -48,7 +48,7 @@ std::string Narrow(std::wstring_view wide, UINT code_page, bool* lossy) {
 
 Language UserLanguage() {
   return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::kRussian
-                                                                    : Language::kEnglish;
+                                                                   : Language::kEnglish;
 }
 
 std::string Win32ErrorText(DWORD code, std::string_view subject) {

@@ -33,9 +33,9 @@ void* LoadScannerLibrary(std::string& path) {
   path = kScannerLibraryName;
   if (void* library = dlopen(kScannerLibraryName, RTLD_NOW | RTLD_LOCAL)) return library;
   throw RunError(Say(Message::kLibraryNotOnPath, {{"name", kScannerLibraryName},
-                                                 {"folder", ProgramFolder()},
-                                                 {"reason", LastLoadError()},
-                                                 {"program", "qvlcapture"}}));
+                                                  {"folder", ProgramFolder()},
+                                                  {"reason", LastLoadError()},
+                                                  {"program", "qvlcapture"}}));
 }
 
 void* FindLibrarySymbol(void* library, const char* name) { return dlsym(library, name); }

@@ -88,9 +88,10 @@ void* LoadScannerLibrary(std::string& loaded) {
     if (!library) throw RunError(WhyNotLoaded(path, GetLastError()));
     return reinterpret_cast<void*>(library);
   }
-  throw RunError(Say(Message::kLibraryNowhere,
-                     {{"name", kScannerLibraryName}, {"folder", ProgramFolder()},
-                      {"system_folder", system_folder}, {"program", "qvlcapture.exe"}}));
+  throw RunError(Say(Message::kLibraryNowhere, {{"name", kScannerLibraryName},
+                                                {"folder", ProgramFolder()},
+                                                {"system_folder", system_folder},
+                                                {"program", "qvlcapture.exe"}}));
 }
 
 void* FindLibrarySymbol(void* library, const char* name) {

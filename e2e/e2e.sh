@@ -140,7 +140,7 @@ expect() {  # the exit status, and the bytes result.txt must hold (a printf form
 }
 
 expect_file() {
-  [ -e "$folder/$1" ] || fail "$1 is missing"
+  [ -e "$folder/$1" ] || fail "$1 is missing; messages: $(cat "$top/messages")"
   [ "$(od -An -c <"$folder/$1")" = "$(printf -- "$2" | od -An -c)" ] ||
     fail "$1 holds $(od -An -c <"$folder/$1")"
 }

@@ -192,12 +192,18 @@ bool LockFolder(const std::string& folder) {
   std::string path = JoinPath(folder, kLockFileName);
   // Shared with nobody and deleted on close: a second opener is refused whatever path it takes,
   // and the file goes when the process ends, however it ends. The handle stays open until then.
-  HANDLE lock =
-      CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (lock != INVALID_HANDLE_VALUE) return true;
-  if (GetLastError() == ERROR_SHARING_VIOLATION) return false;
-  throw RunError(CreateErrorMessage(path));
+  // A run that has just ended may leave the file pending deletion for a moment (under Wine, after
+  // its process is gone), and opening it then is refused as access denied: that passes.
+  for (int attempt = 0;; ++attempt) {
+    HANDLE lock =
+        CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (lock != INVALID_HANDLE_VALUE) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION) return false;
+    if (error != ERROR_ACCESS_DENIED || attempt == 20) throw RunError(CreateErrorMessage(path));
+    Sleep(50);
+  }
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {

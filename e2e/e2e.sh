@@ -374,7 +374,7 @@ case_languages() {
     done <<EOF
 :|staff.bin: it is missing or is not a file|staff.bin: его нет или это не файл
 cp "$other" "$folder/$lib"|$lib is a |$lib — 
-touch "$folder/qvlcapture.lock"; hold "$folder/qvlcapture.lock" read|A capture is already running in|уже идёт снятие отпечатка
+hold "$folder/qvlcapture.lock" read|A capture is already running in|уже идёт снятие отпечатка
 mkdir "$folder/result.txt"|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}
 EOF
   done
@@ -506,7 +506,8 @@ case_guide() {
   package=$(ls "$build"/qvlcapture-*.zip) || fail "no package built"
   bits=${package%.zip} bits=${bits##*-win}
   unzip -q "$package" -d "$top/unpacked"
-  folder=$top/unpacked/$(basename "$package" .zip) here=$(native "$top/unpacked/$(basename "$package" .zip)")
+  folder=$top/unpacked/$(basename "$package" .zip)
+  here=$(native "$folder")
   cp "$build/sample_caller.exe" "$folder/samples/caller.exe"  # as an integrator builds caller.c
   block() { sed -n "/^\`\`\`$1\$/,/^\`\`\`\$/p" "$folder/README.md" | sed '1d;$d'; }
   { echo '@echo off'; block bat; } | sed 's/$/\r/' >"$folder/walkthrough.cmd"  # as typed: no echo
@@ -537,7 +538,7 @@ rm "$folder/$lib"|
 cp "$build/e2e/needs_dependency$suffix" "$folder/$lib"|
 cp "$build/e2e/broken_scanner$suffix" "$folder/$lib"|
 chattr +i "$folder" 2>/dev/null|
-touch "$folder/qvlcapture.lock"; hold "$folder/qvlcapture.lock" read|
+hold "$folder/qvlcapture.lock" read|
 printf '\xef\xbb\xbf-\xce\xa9' >"$folder/command.txt"|
 printf '\xff\xfe-\0C\0' >"$folder/command.txt"|
 export QVLSIM_FAIL=process|

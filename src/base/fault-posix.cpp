@@ -31,14 +31,12 @@ const char* SignalName(int signal) {
 }
 
 // The faulting instruction, where the machine's context tells it; else the faulting address.
-std::uintptr_t FaultAddress(const siginfo_t* info, const void* context) {
-  const mcontext_t& machine = static_cast<const ucontext_t*>(context)->uc_mcontext;
-  (void)info;
-  (void)machine;
+std::uintptr_t FaultAddress([[maybe_unused]] const siginfo_t* info,
+                            [[maybe_unused]] const void* context) {
 #if defined(__x86_64__)
-  return static_cast<std::uintptr_t>(machine.gregs[REG_RIP]);
+  return static_cast<const ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP];
 #elif defined(__aarch64__)
-  return static_cast<std::uintptr_t>(machine.pc);
+  return static_cast<const ucontext_t*>(context)->uc_mcontext.pc;
 #else
   return reinterpret_cast<std::uintptr_t>(info->si_addr);
 #endif

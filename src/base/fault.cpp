@@ -25,18 +25,17 @@ LibraryCall::LibraryCall(const std::string& library, const char* entry_point) {
 LibraryCall::~LibraryCall() { g_entry_point = nullptr; }
 
 const std::string& FaultReport(std::string_view fault, std::string_view where) {
-  std::string& report = g_report;
-  report.clear();
+  g_report.clear();
   if (g_entry_point) {
-    AppendSaid(report, Message::kLibraryFault,
+    AppendSaid(g_report, Message::kLibraryFault,
                {{"library", *g_library},
                 {"entry_point", g_entry_point},
                 {"fault", fault},
                 {"where", where}});
   } else {
-    AppendSaid(report, Message::kProgramFault, {{"fault", fault}, {"where", where}});
+    AppendSaid(g_report, Message::kProgramFault, {{"fault", fault}, {"where", where}});
   }
-  return report;
+  return g_report;
 }
 
 }  // namespace qvl

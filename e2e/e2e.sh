@@ -17,8 +17,9 @@ cases='
 captured lwe7        timeout lw7          closed lw7           compare lw7
 odd_match lw         command_file lw      cyrillic_folder lwe
 no_template lw7      error_stops lw       wrong_library lw     no_library l7
-unwritable_folder l  second_run lw        held_picture w       quoted lw
-crash lw7            languages lwe        qvlsim_arguments l
+unwritable_folder l  second_run lw        held_picture lw      quoted lw
+crash lw7            languages lwe        qvlsim_arguments l   work_folder lw
+busy_scanner lw      quiet lw
 caller_window w      guide we             picture_96 w         picture_144 w
 close_box w          signed w
 '
@@ -38,6 +39,8 @@ top=$(mktemp -d "${TMPDIR:-/tmp}/qvl-e2e-XXXXXX")
 folder=$top/program
 trap 'kill -9 $pid $holder 2>/dev/null; chattr -i "$folder" 2>/dev/null; rm -rf "$top"' EXIT
 caption='Биометрия для сканеров Quarvel от Tormel 2012-12-20'
+# Cases run in parallel, each with its own stand-in scanner: each has a scanner lock of its own.
+export QVLCAPTURE_SCANNER_LOCK=${top##*/}
 if [ -e "$build/qvlcapture.exe" ]; then
   windows=1 exe=qvlcapture.exe lib=QvlScanner.dll suffix=.dll program=.exe
   [ "${name%_en}" != "$name" ] && QVL_WINE_LOCALE=C.UTF-8
@@ -157,6 +160,11 @@ expect_message() {  # a text the user was shown
   grep -qF -- "$1" "$top/messages" || fail "no message '$1'; messages: $(cat "$top/messages")"
 }
 
+expect_no_box() {  # no message box was shown (the Linux console: no error, no timeout line)
+  if [ -n "$windows" ]; then [ ! -s "$top/messages" ]; else ! grep -q ': error: \|таймаут' "$top/messages"; fi ||
+    fail "a message was shown: $(cat "$top/messages")"
+}
+
 expect_outputs() {  # what every captured print leaves: feature.txt and scan.bmp, nothing else
   [ "$(grep -c $'\r$' "$folder/feature.txt" 2>/dev/null)" = 257 ] ||
     fail "feature.txt is not 257 CR LF lines"
@@ -176,15 +184,18 @@ case_captured() {
   expect_outputs
 }
 
-case_timeout() {  # no finger, or the scanner reports something other than a print
-  for settings in QVLSIM_ARRIVE=never 'QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2'; do
+case_timeout() {  # no finger (2), or the scanner reports something other than a print (4)
+  while read -r exit_status settings; do
     printf '1\r\nold\r\n' >"$folder/result.txt"
     export $settings
     run -TIMEOUT:0 -CONTROL:x
-    expect 0 ''
-    expect_missing feature.txt
+    expect "$exit_status" ''
+    expect_missing feature.txt error.txt
     expect_message 'Произошел таймаут 2 минуты (120 секунд), попробуйте еще раз'
-  done
+  done <<'EOF'
+2 QVLSIM_ARRIVE=never
+4 QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2
+EOF
 }
 
 case_closed() {
@@ -193,7 +204,7 @@ case_closed() {
     QVLSIM_ARRIVE=never QVLSIM_DELAY_MS=$delay QVLSIM_DELAY_CALLS=poll start -TIMEOUT:60 -CONTROL:x
     close_window
     finish 10
-    expect 0 ''
+    expect 3 ''
     ! grep -q таймаут "$top/messages" || fail "the timeout message was shown"
   done
 }
@@ -215,6 +226,13 @@ case_compare() {  # verification and identification with the stand-in's fingers
   expect 0 '\r\n\r\n'
   QVLSIM_FINGER=8 run -CVERIFY -CONTROL:other
   expect 0 '0\r\nother\r\n'
+  # Another caller writes its own template while this one waits: the answer is still this one's.
+  QVLSIM_ARRIVE=file:$(native "$top/go") start -CVERIFY -CONTROL:kept
+  wait_for_prompt >/dev/null || fail "no window asks for a finger"
+  qvlsim enroll --finger 8 --out verify1.bin
+  touch "$top/go"
+  finish
+  expect 0 '1\r\nkept\r\n'
 }
 
 case_odd_match() {  # odd library answers are read as their low 16 bits, through the binding
@@ -251,7 +269,11 @@ case_command_file() {
 \r\n|-CVERIFY -CONTROL:blank|0|1\r\nblank\r\n
 -CONTROL:\xc0\xff\x01\x00\x7f -TIMEOUT:5\r\n|-CONTROL:ignored|0|-1\r\n\xc0\xff\x01\x00\x7f\r\n
 |-CONTROL:Жук|0|-1\r\n$beetle\r\n
+-CVERIMATCH -MFILE:база.bin -CONTROL:Жук|-CONTROL:ignored|0|1\r\n$beetle\r\n
+-CONTROL:A1 -CVERIFY\0\0\0\0|-CONTROL:ignored|0|1\r\nA1\r\n
+"-CONTROL: say ""hi"" " "-MFILE: база.bin " -CVERIMATCH|-CONTROL:ignored|0|1\r\nsay "hi"\r\n
 \xff\xfe-\0C\0V\0|-CVERIFY|1|
+\xfe\xff\0-\0C\0V|-CVERIFY|1|
 -\0C\0V\0|-CVERIFY|1|
 EOF
   expect_message 'UTF-16'
@@ -299,17 +321,21 @@ case_no_template() {  # the library made no template: an error, never a match wi
   expect_missing scan.bmp scan.new.bmp
 }
 
-case_error_stops() {  # input that stops the run: exit 1, result.txt empty, the cause named
-  export QVLSIM_ARRIVE=1polls
+case_error_stops() {
+  # Setup mistakes stop the run before a finger is asked for: exit 1, result.txt empty, the cause
+  # named, and the scanner never even opened.
+  export QVLSIM_ARRIVE=1polls QVLSIM_LOG=$(native "$top/calls.log")
   while IFS='|' read -r setup switches named; do
-    rm -rf "$folder"/*.bin "$folder"/*.txt
+    rm -rf "$folder"/*.bin "$folder"/*.txt "$top/calls.log"
     (cd "$folder" && eval "$setup")
+    printf '1\r\nold\r\n' >"$folder/result.txt"
     run $switches -CONTROL:t
     expect 1 ''
     expect_message "$named"
-    [ "$named" = -TIMEOUT: ] || expect_outputs  # what came before the stop is complete
+    expect_missing feature.txt scan.bmp ../calls.log
   done <<'EOF'
 :|-TIMEOUT:1e999|-TIMEOUT:
+:|-CVERIFY -LEVEL:high|-LEVEL:high
 :|-CVERIMATCH -MFILE:staff.bin|staff.bin
 :|-CMATCH -MFILE:/x/staff.bin|-MFILE:/x/staff.bin
 mkdir match.bin|-CMATCH|match.bin
@@ -320,6 +346,7 @@ head -c 256 /dev/zero >verify1.bin|-CVERIFY -LEVEL:40000|40000
 EOF
   rm -rf "$folder"/*.bin
   mkdir "$folder/verify1.bin"  # a folder is no stored template: the answer is 0
+  unset QVLSIM_LOG
   run -CVERIFY
   expect 0 '0\r\n\r\n'
 }
@@ -336,16 +363,31 @@ $build/e2e/broken_scanner$suffix|QvlMatchN
 EOF
 }
 
-case_crash() {  # the vendor's code faults in a call: the program's own message, and no answer
-  local entry
-  for fault in access illegal divide load; do
-    entry=$([ $fault != load ] && echo QvlProcess || { [ -n "$windows" ] && echo DllMain || echo _init; })
-    QVLSIM_ARRIVE=1polls QVLSIM_CRASH=$fault run -CONTROL:t
-    expect 1 ''
-    [ "$(grep -c "$lib.* $entry" "$top/messages")" = 1 ] ||
-      fail "not one message naming $lib and $entry: $(cat "$top/messages")"
+case_crash() {
+  # The vendor's code faults: the program's own message naming the library, the call and the
+  # fault, exit status 6, no answer; also on a thread of the library's own, and on a stack
+  # overflow, which leaves the faulting thread no stack to report on. (Wine cannot dispatch an
+  # exception on an exhausted stack, where Windows keeps back what SetThreadStackGuarantee asks.)
+  local start=_init own
+  [ -n "$windows" ] && start=DllMain
+  own=$(said 'on a thread of its own' 'в её собственном потоке')
+  while read -r fault arrive linux_name windows_name named; do
+    [ -n "$windows" ] && [ "$windows_name" = skip ] && continue
+    QVLSIM_ARRIVE=$arrive QVLSIM_CRASH=$fault run -CONTROL:t -TIMEOUT:20
+    expect 6 ''
+    local signal=$linux_name
+    [ -n "$windows" ] && signal=$windows_name
+    [ "$(grep -c "$lib.* $named.*${signal#-}" "$top/messages")" = 1 ] ||
+      fail "not one message naming $lib, '$named' and $signal: $(cat "$top/messages")"
     expect_missing feature.txt scan.bmp
-  done
+  done <<EOF
+access 1polls SIGSEGV EXCEPTION_ACCESS_VIOLATION QvlProcess:
+illegal 1polls SIGILL EXCEPTION_ILLEGAL_INSTRUCTION QvlProcess:
+divide 1polls SIGFPE EXCEPTION_INT_DIVIDE_BY_ZERO QvlProcess:
+stack 1polls SIGSEGV skip QvlProcess:
+thread never SIGSEGV EXCEPTION_ACCESS_VIOLATION $own:
+load 1polls SIGSEGV - $start
+EOF
 }
 
 case_languages() {
@@ -362,20 +404,20 @@ case_languages() {
   [ -n "$windows" ] && reasons=('Access denied.' 'Доступ запрещён.')
   for locale in $locales; do
     [ -z "$windows" ] && export LC_ALL= LANG=$locale russian=$([ "$locale" = C.UTF-8 ] || echo 1)
-    while IFS='|' read -r setup english russian_text; do
+    while IFS='|' read -r setup exit_status english russian_text; do
       install "$folder"
       eval "$setup"
       QVLSIM_ARRIVE=1polls run -CVERIMATCH -MFILE:staff.bin
-      [ "$status" = 1 ] || fail "exit status $status"
+      [ "$status" = "$exit_status" ] || fail "exit status $status, want $exit_status"
       [ ! -f "$folder/result.txt" ] || expect_file result.txt ''
       expect_message "$(said "$english" "$russian_text")"
       [ -z "$holder" ] || { kill -9 "$holder"; wait "$holder" 2>/dev/null; holder=; }
-      rm -rf "$folder/result.txt"
+      rm -rf "$folder/result.txt" "$folder/staff.bin"
     done <<EOF
-:|staff.bin: it is missing or is not a file|staff.bin: его нет или это не файл
-cp "$other" "$folder/$lib"|$lib is a |$lib — 
-hold "$folder/qvlcapture.lock" read|A capture is already running in|уже идёт снятие отпечатка
-mkdir "$folder/result.txt"|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}
+:|1|staff.bin: it is missing or is not a file|staff.bin: его нет или это не файл
+: >"$folder/staff.bin"; cp "$other" "$folder/$lib"|1|$lib is a |$lib — 
+hold "$folder/qvlcapture.lock" read|5|A capture is already running in|уже идёт снятие отпечатка
+mkdir "$folder/result.txt"|1|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}
 EOF
   done
 }
@@ -399,9 +441,9 @@ case_unwritable_folder() {
   ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
 }
 
-expect_refused() {  # a second start: exit 1, the message, and no call of the library
-  [ "$status" = 1 ] || fail "the refused start's exit status is $status"
-  expect_message "$(said 'A capture is already running in' 'уже идёт снятие отпечатка')"
+expect_refused() {  # a second start: exit 5, the message $1, and no call of the library
+  [ "$status" = 5 ] || fail "the refused start's exit status is $status"
+  [ -z "$1" ] || expect_message "$1"
   expect_missing ../second.log
 }
 
@@ -420,7 +462,7 @@ case_second_run() {
     find_window qvlcapture 20 >/dev/null || fail "the second start shows no message"
   else
     finish
-    expect_refused
+    expect_refused "$(said 'A capture is already running in' 'уже идёт снятие отпечатка')"
   fi
   touch "$top/go"
   pid=$first answer_boxes= finish
@@ -429,7 +471,7 @@ case_second_run() {
   expect 0 '-1\r\nthird\r\n'
   if [ -n "$windows" ]; then
     pid=$second finish
-    expect_refused
+    expect_refused "$(said 'A capture is already running in' 'уже идёт снятие отпечатка')"
   fi
   QVLSIM_ARRIVE=never start -TIMEOUT:60
   wait_for_prompt >/dev/null || fail "the run to kill does not ask for a finger"
@@ -454,21 +496,87 @@ hold() {  # another program holds file $1 open, sharing as $2 says (see hold_fil
 
 case_held_picture() {
   # A caller showing the last picture (GDI+ shares it for reading only) or an indexer looking at
-  # it (sharing everything): the run answers all the same, and the picture is replaced as soon as
-  # the system allows it. (Linux lets any file be replaced.)
-  for share in read all; do
-    echo old >"$folder/scan.bmp"
-    hold "$folder/scan.bmp" $share
+  # it (sharing everything): the run answers all the same, scan.bmp is replaced as soon as the
+  # system allows it, and the exit status says when it is not this run's (7). Linux lets any file
+  # be replaced: a folder of that name stands in for a held picture there.
+  local rows=$'read 7\nall 0'
+  [ -n "$windows" ] || rows='folder 7'
+  while read -r share exit_status; do
+    if [ $share = folder ]; then mkdir "$folder/scan.bmp"; else echo old >"$folder/scan.bmp"; fi
+    [ $share = folder ] || hold "$folder/scan.bmp" $share
     QVLSIM_ARRIVE=1polls run -CONTROL:$share
-    expect 0 "-1\r\n$share\r\n"
-    [ ! -s "$top/messages" ] || fail "a message was shown: $(cat "$top/messages")"
-    [ $share = read ] || expect_outputs
-    kill -9 $holder
-    wait $holder 2>/dev/null
+    expect "$exit_status" "-1\r\n$share\r\n"
+    expect_no_box
+    expect_missing scan.new.bmp
+    case $share in
+      read) expect_file scan.bmp 'old\n' ;;
+      all) expect_outputs ;;
+    esac
+    [ -z "$holder" ] || { kill -9 $holder; wait $holder 2>/dev/null; holder=; }
+    rm -rf "$folder/scan.bmp"
     QVLSIM_ARRIVE=1polls run -CONTROL:$share
     expect 0 "-1\r\n$share\r\n"
     expect_outputs
+  done <<<"$rows"
+}
+
+case_work_folder() {
+  # Each caller its own folder: the run's files lie there, and the program's folder is left as it
+  # was. A full path with a Cyrillic name and a space, then one relative to the program's folder;
+  # the database is named relative to the working folder.
+  local work sep=/
+  [ -n "$windows" ] && sep=\\
+  for work in "$top/рабочая папка" "$folder/runs/a"; do
+    mkdir -p "$work/sub"
+    folder=$work qvlsim database --fingers 3 --include 5@2 --out sub/staff.bin
+    QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5 run "-WORKDIR:$([ "$work" = "$folder/runs/a" ] &&
+      echo "runs${sep}a" || native "$work")" -CVERIMATCH "-MFILE:sub${sep}staff.bin" -CONTROL:w
+    folder=$work expect 0 '2\r\nw\r\n'
+    folder=$work expect_outputs
+    expect_missing result.txt feature.txt scan.bmp error.txt qvlcapture.lock
   done
+  run -WORKDIR:nowhere
+  [ "$status" = 1 ] || fail "a missing working folder gave exit status $status"
+  expect_message "$(said 'does not exist' 'не существует')"
+}
+
+case_busy_scanner() {
+  # Runs in different folders share the one scanner: a start while another folder's capture polls
+  # it is refused (5), calls no library function and touches nothing; quiet, it shows no box.
+  local first
+  mkdir "$top/a" "$top/b"
+  QVLSIM_ARRIVE=file:$(native "$top/go") start "-WORKDIR:$(native "$top/a")" -CONTROL:first
+  first=$pid
+  wait_for_prompt >/dev/null || fail "the first run does not ask for a finger"
+  QVLSIM_LOG=$(native "$top/second.log") run "-WORKDIR:$(native "$top/b")" -QUIET
+  expect_refused ''
+  expect_no_box
+  # (On Linux the lock file stays, as after every run.)
+  [ -z "$(ls -A "$top/b" | grep -vx qvlcapture.lock)" ] || fail "the refused start wrote: $(ls -A "$top/b")"
+  touch "$top/go"
+  pid=$first finish
+  folder=$top/a expect 0 '-1\r\nfirst\r\n'
+}
+
+case_quiet() {
+  # Unattended: no box waits for a person. Its message is in error.txt (UTF-8 with a mark),
+  # which every run that gets past the locks removes first.
+  local missing
+  missing=$(said "Cannot read $(native "$folder/staff.bin"): it is missing or is not a file" \
+    "Не удалось прочитать $(native "$folder/staff.bin"): его нет или это не файл")
+  while IFS='|' read -r switches exit_status text; do
+    QVLSIM_ARRIVE=never run -QUIET $switches
+    expect "$exit_status" ''
+    expect_no_box
+    [ "$(cat "$folder/error.txt")" = $'\xef\xbb\xbf'"$text"$'\r' ] ||
+      fail "error.txt holds $(od -An -c "$folder/error.txt" | head -3)"
+  done <<EOF
+-TIMEOUT:0|2|Произошел таймаут 2 минуты (120 секунд), попробуйте еще раз
+-CMATCH -MFILE:staff.bin|1|$missing
+EOF
+  QVLSIM_ARRIVE=1polls run -QUIET -CONTROL:q
+  expect 0 '-1\r\nq\r\n'
+  expect_missing error.txt
 }
 
 case_qvlsim_arguments() {
@@ -525,7 +633,8 @@ case_guide() {
       expected=${quoted//'C:\Program Files\App'/"$here"}
       expected=${expected//'C:\App'/"$here"}
       expected=${expected//\\/\\\\}
-      [[ $status = 1 && $shown == ${expected//…/*}* ]] || fail "row $row: '$shown' for '$quoted'"
+      [[ $status =~ ^[156]$ && $shown == ${expected//…/*}* ]] ||
+        fail "row $row: '$shown' (exit status $status) for '$quoted'"
       chattr -i "$folder"; [ -z "$holder" ] || kill -9 "$holder"
     ) || exit 1
     cp "$folder/simulator/$lib" "$folder/"
@@ -547,7 +656,9 @@ head -c 300 /dev/zero >"$folder/verify1.bin"|-CVERIFY
 rm "$folder/match.bin"|-CMATCH
 :|-CMATCH -MFILE:C:\\data\\staff.bin
 head -c 256 /dev/zero >"$folder/verify1.bin"|-CVERIFY -LEVEL:40000
+:|-CVERIFY -LEVEL:high
 head -c 8388608 /dev/zero >"$folder/match.bin"|-CMATCH
+:|-WORKDIR:nowhere
 EOF
   [ "$(wc -l <"$top/quoted")" = "$row" ] || fail "the table has more rows than situations"
 }

@@ -92,20 +92,46 @@ void Delay(const char* operation) {
 }
 
 // Old vendor code fails hard: QVLSIM_CRASH makes QvlProcess fault, as `access` (a write through
-// a null pointer), `illegal` (an undefined instruction) or `divide` (an integer division by 0);
-// `load` makes the library's start-up code write through a null pointer as it loads. Never
-// caught early by a sanitizer: the fault itself is what the program must meet.
-__attribute__((no_sanitize("address", "undefined"))) void Crash(bool loading = false) {
-  const char* kind = std::getenv("QVLSIM_CRASH");
-  if (!kind || (std::strcmp(kind, "load") == 0) != loading) return;
-  volatile int* volatile nowhere = nullptr;  // volatile: no compiler may drop what follows
-  volatile int divisor = 0;
-  if (std::strcmp(kind, "access") == 0 || loading) *nowhere = 1;
-  if (std::strcmp(kind, "illegal") == 0) __builtin_trap();
-  if (std::strcmp(kind, "divide") == 0) divisor = 1000 / divisor;
+// a null pointer), `illegal` (an undefined instruction), `divide` (an integer division by 0) or
+// `stack` (endless recursion); `thread` makes a thread of the library's own write through a null
+// pointer 300 ms after the device opens, while no call of the library runs; `load` makes the
+// library's start-up code write through a null pointer as it loads. Never caught early by a
+// sanitizer: the fault itself is what the program must meet.
+bool CrashIs(const char* kind) {
+  const char* set = std::getenv("QVLSIM_CRASH");
+  return set && std::strcmp(set, kind) == 0;
 }
 
-[[maybe_unused]] const bool g_started = (Crash(true), true);
+volatile int g_endless = 1 << 30;  // volatile: recursion no compiler may see the end of
+
+__attribute__((no_sanitize("address", "undefined"), noinline)) int Recurse(int depth) {
+  volatile char frame[1024];
+  frame[0] = static_cast<char>(depth);
+  return depth < g_endless ? Recurse(depth + 1) + frame[0] : 0;
+}
+
+__attribute__((no_sanitize("address", "undefined"))) void Crash() {
+  volatile int* volatile nowhere = nullptr;  // volatile: no compiler may drop what follows
+  volatile int divisor = 0;
+  if (CrashIs("access")) *nowhere = 1;
+  if (CrashIs("illegal")) __builtin_trap();
+  if (CrashIs("divide")) divisor = 1000 / divisor;
+  if (CrashIs("stack")) Recurse(0);
+}
+
+__attribute__((no_sanitize("address", "undefined"))) bool CrashAsItLoads() {
+  volatile int* volatile nowhere = nullptr;
+  if (CrashIs("load")) *nowhere = 1;
+  return true;
+}
+
+[[maybe_unused]] const bool g_started = CrashAsItLoads();
+
+__attribute__((no_sanitize("address", "undefined"))) void CrashOnOwnThread() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
 
 }  // namespace
 
@@ -114,6 +140,7 @@ QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
   if (Fails("open")) return -1;
   g_device.open = true;
   g_device.opened_at = Clock::now();
+  if (CrashIs("thread")) std::thread(CrashOnOwnThread).detach();
   g_device.polls = 0;
   // Two runs of one finger differ a little, unless a test pins the noise with QVLSIM_SEED.
   g_device.noise_seed = static_cast<std::uint32_t>(EnvNumber(

@@ -1,7 +1,9 @@
 /* Starts qvlcapture.exe (beside this program, or one folder up as the package ships the samples)
  * to verify a finger against verify1.bin, waits for it, and prints its answer. Build with
- * MinGW-w64 (x86_64-w64-mingw32-gcc caller.c -o caller.exe) or Visual C++ (cl caller.c). Exit status: 0 with an answer, 1 when no print was
- * taken, 2 when qvlcapture stopped with an error or was not found. */
+ * MinGW-w64 (i686-w64-mingw32-gcc caller.c -o caller.exe for the win32 package,
+ * x86_64-w64-mingw32-gcc for win64) or Visual C++ (cl caller.c). Exit status: 0 with an answer,
+ * 1 when no print was taken (or another capture runs), 2 when qvlcapture stopped with an error or
+ * was not found. */
 
 #include <windows.h>
 #include <stdio.h>
@@ -39,9 +41,17 @@ int main(void) {
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  if (exit_code != 0) {
-    printf("qvlcapture stopped with an error\n");
-    return 2;
+  /* Its exit status says how the run ended; only 0 and 7 carry an answer. */
+  switch (exit_code) {
+    case 0:
+    case 7: /* answered; scan.bmp is not this run's picture */
+      break;
+    case 2: printf("no finger came before the timeout\n"); return 1;
+    case 3: printf("the window was closed\n"); return 1;
+    case 4: printf("the scanner saw no print: try again\n"); return 1;
+    case 5: printf("another capture is running: try again later\n"); return 1;
+    case 6: printf("the scanner library crashed: see error.txt\n"); return 2;
+    default: printf("qvlcapture stopped with an error\n"); return 2;
   }
 
   sprintf(result_path, "%s\\result.txt", folder);

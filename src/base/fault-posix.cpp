@@ -1,14 +1,14 @@
 // Linux side of the fault report: the signals of a fault, on a stack of their own so that a
-// stack overflow is reported too.
+// stack overflow is reported too. The handler only formats into memory set aside at start and
+// writes with plain system calls: the thread that faulted may hold any lock (the allocator's,
+// the dynamic loader's).
 
-#include <dlfcn.h>
+#include <link.h>
 #include <signal.h>
 #include <ucontext.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 
 #include "base/fault.h"
 
@@ -44,24 +44,32 @@ std::uintptr_t FaultAddress([[maybe_unused]] const siginfo_t* info,
 
 void OnFault(int signal, siginfo_t* info, void* context) {
   std::uintptr_t address = FaultAddress(info, context);
-  char where[512];
-  Dl_info module;
-  if (dladdr(reinterpret_cast<void*>(address), &module) && module.dli_fname && module.dli_fbase) {
-    const char* name = std::strrchr(module.dli_fname, '/');
-    std::snprintf(
-        where, sizeof where, "%s+0x%zx", name ? name + 1 : module.dli_fname,
-        static_cast<std::size_t>(address - reinterpret_cast<std::uintptr_t>(module.dli_fbase)));
-  } else {
-    std::snprintf(where, sizeof where, "0x%zx", static_cast<std::size_t>(address));
+  static char where[512];
+  DescribeAddress(address, where, sizeof where);
+  bool in_library;
+  const std::string& report = FaultReport(SignalName(signal), address, where, &in_library);
+  _exit(g_show(report, in_library));
+}
+
+// The program's own image: the first object the dynamic loader lists.
+int FindProgram(dl_phdr_info* info, std::size_t, void*) {
+  std::uintptr_t begin = UINTPTR_MAX, end = 0;
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+    if (segment.p_type != PT_LOAD) continue;
+    std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+    if (start < begin) begin = start;
+    if (start + segment.p_memsz > end) end = start + segment.p_memsz;
   }
-  g_show(FaultReport(SignalName(signal), where));
-  _exit(1);
+  KnowProgram("qvlcapture", begin, end);
+  return 1;  // the first one only
 }
 
 }  // namespace
 
 void ReportFaults(ShowReport show) {
   g_show = show;
+  dl_iterate_phdr(FindProgram, nullptr);
   static char stack[64 * 1024];
   stack_t own_stack = {};
   own_stack.ss_sp = stack;
@@ -69,7 +77,9 @@ void ReportFaults(ShowReport show) {
   sigaltstack(&own_stack, nullptr);
   struct sigaction action = {};
   action.sa_sigaction = OnFault;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;  // a fault in the report ends it
+  // On the stack set aside where the thread has one (the program's); a thread of the library's
+  // own runs the handler on its own stack. A fault in the report ends it with the default action.
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) sigaction(signal, &action, nullptr);
 }

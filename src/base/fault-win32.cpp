@@ -3,6 +3,8 @@
 // alike for the 32-bit build, whose stdcall entry points MinGW cannot wrap in __try.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -35,35 +37,68 @@ const char* ExceptionName(DWORD code) {
   return "exception";
 }
 
-LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
-  static bool reporting = false;  // a fault in the report itself ends the process at once
-  if (reporting) TerminateProcess(GetCurrentProcess(), 1);
-  reporting = true;
-  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+// The fault to report, handed from the thread that faulted to the reporter.
+DWORD g_code = 0;
+std::uintptr_t g_address = 0;
+HANDLE g_fault = nullptr;       // set when a fault is to be reported
+DWORD g_reporter_id = 0;        // the reporter thread
+volatile LONG g_reporting = 0;  // a fault is being reported
+HANDLE g_run_thread = nullptr;  // the thread that carries the run
+DWORD g_faulting_thread_id = 0;
+
+// Words and shows the report, then ends the process. Runs on the reporter thread, prepared at
+// start with a whole stack of its own, so a stack overflow (which leaves the faulting thread
+// almost none) or a fault on a thread of the library's own is reported all the same.
+void Report() {
   char fault[64];
-  std::snprintf(fault, sizeof fault, "%s 0x%08lX", ExceptionName(record.ExceptionCode),
-                static_cast<unsigned long>(record.ExceptionCode));
-  auto address = reinterpret_cast<std::uintptr_t>(record.ExceptionAddress);
+  std::snprintf(fault, sizeof fault, "%s 0x%08lX", ExceptionName(g_code),
+                static_cast<unsigned long>(g_code));
   char where[MAX_PATH * 3 + 32];
   HMODULE module = nullptr;
   wchar_t path[MAX_PATH];
   char name[MAX_PATH * 3];
   if (GetModuleHandleExW(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<LPCWSTR>(record.ExceptionAddress), &module) &&
+          reinterpret_cast<LPCWSTR>(g_address), &module) &&
       GetModuleFileNameW(module, path, MAX_PATH) != 0 &&
       WideCharToMultiByte(CP_UTF8, 0,
                           std::wcsrchr(path, L'\\') ? std::wcsrchr(path, L'\\') + 1 : path, -1,
                           name, sizeof name, nullptr, nullptr) != 0) {
     std::snprintf(
         where, sizeof where, "%s+0x%llX", name,
-        static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
+        static_cast<unsigned long long>(g_address - reinterpret_cast<std::uintptr_t>(module)));
   } else {
-    std::snprintf(where, sizeof where, "0x%llX", static_cast<unsigned long long>(address));
+    DescribeAddress(g_address, where, sizeof where);
   }
-  g_show(FaultReport(fault, where));
+  // A fault on a thread of the library's own: the run stops where it is, so that it writes no
+  // answer while the report waits for the user.
+  if (g_run_thread && g_faulting_thread_id != GetThreadId(g_run_thread))
+    SuspendThread(g_run_thread);
+  bool in_library;
+  const std::string& report = FaultReport(fault, g_address, where, &in_library);
   // Not ExitProcess: that would run the faulty library's code again as it unloads.
-  TerminateProcess(GetCurrentProcess(), 1);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(g_show(report, in_library)));
+}
+
+DWORD WINAPI Reporter(void*) {
+  WaitForSingleObject(g_fault, INFINITE);
+  Report();
+  return 0;
+}
+
+LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
+  if (InterlockedExchange(&g_reporting, 1) != 0) {
+    // A fault in the report itself ends the process at once; any other thread waits for the
+    // report under way to end it.
+    if (GetCurrentThreadId() == g_reporter_id || !g_fault) TerminateProcess(GetCurrentProcess(), 1);
+    Sleep(INFINITE);
+  }
+  g_faulting_thread_id = GetCurrentThreadId();
+  g_code = pointers->ExceptionRecord->ExceptionCode;
+  g_address = reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
+  if (!g_fault) Report();  // no reporter could be prepared: report here, as far as it goes
+  SetEvent(g_fault);
+  Sleep(INFINITE);  // the reporter ends the process
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -71,7 +106,25 @@ LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
 
 void ReportFaults(ShowReport show) {
   g_show = show;
-  SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_run_thread, 0,
+                  FALSE, DUPLICATE_SAME_ACCESS);
+  MODULEINFO program = {};
+  K32GetModuleInformation(GetCurrentProcess(), GetModuleHandleW(nullptr), &program, sizeof program);
+  auto begin = reinterpret_cast<std::uintptr_t>(program.lpBaseOfDll);
+  KnowProgram("qvlcapture.exe", begin, begin + program.SizeOfImage);
+  g_fault = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (g_fault && !CreateThread(nullptr, 0, Reporter, nullptr, 0, &g_reporter_id)) {
+    CloseHandle(g_fault);
+    g_fault = nullptr;
+  }
+  // No system box of any kind: not the crash dialog, and not the loader's or the file system's
+  // own boxes ("entry point not found", "no disk in the drive"), which come before the program's
+  // message, in the system's language, and stall an unattended terminal.
+  SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
+  // Stack kept back for the filter when this thread's stack overflows (the scanner library runs
+  // on it): without it the filter itself would overflow, and the process die without a word.
+  ULONG guarantee = 64 * 1024;
+  SetThreadStackGuarantee(&guarantee);
   SetUnhandledExceptionFilter(OnFault);
 }
 

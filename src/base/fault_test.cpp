@@ -2,25 +2,51 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace qvl {
 namespace {
 
-// The library is blamed only while one of its calls runs; any other fault is the program's.
-TEST(FaultReport, BlamesTheLibraryOnlyDuringItsCall) {
+// Whom a fault blames: the module at its address first; the call that runs only for code of
+// neither the library nor the program (a system function the library called).
+TEST(FaultReport, BlamesTheModuleAtTheAddress) {
   std::string library = "C:\\App\\QvlScanner.dll";
-  std::string during;
+  KnowProgram("qvlcapture.exe", 0x1000, 0x2000);
+  const struct {
+    const char* call;  // the library's call that runs, or nullptr
+    std::uintptr_t address;
+    const char* report;
+  } cases[] = {
+      {"QvlProcess", 0x5010, "C:\\App\\QvlScanner.dll crashed in QvlProcess: F at "},
+      {nullptr, 0x5010, "C:\\App\\QvlScanner.dll crashed on a thread of its own: F at "},
+      {"QvlProcess", 0x9000, "C:\\App\\QvlScanner.dll crashed in QvlProcess: F at "},
+      {"QvlProcess", 0x1010, "qvlcapture crashed: F at "},
+      {nullptr, 0x9000, "qvlcapture crashed: F at "},
+  };
   {
-    LibraryCall call(library, "QvlProcess");
-    during = FaultReport("SIGSEGV", "QvlScanner.dll+0x10");
+    LibraryLoad load(library, "DllMain");  // before the library's extent is known
+    bool in_library = false;
+    std::string report = FaultReport("F", 0x1010, "x", &in_library);
+    EXPECT_TRUE(in_library);
+    EXPECT_NE(report.find("crashed in DllMain: F at x"), std::string::npos) << report;
   }
-  EXPECT_NE(
-      during.find("C:\\App\\QvlScanner.dll crashed in QvlProcess: SIGSEGV at QvlScanner.dll+0x10"),
-      std::string::npos)
-      << during;
-  std::string after = FaultReport("SIGILL", "qvlcapture+0x20");
-  EXPECT_EQ(after.find("qvlcapture crashed: SIGILL at qvlcapture+0x20"), 0u) << after;
+  BlameLibrary(0x5000, 0x6000);
+  for (const auto& c : cases) {
+    char where[64];
+    DescribeAddress(c.address, where, sizeof where);
+    std::optional<LibraryCall> call;
+    if (c.call) call.emplace(c.call);
+    bool in_library = false;
+    std::string report = FaultReport("F", c.address, where, &in_library);
+    EXPECT_NE(report.find(c.report), std::string::npos) << report;
+    EXPECT_EQ(in_library, report.find("QvlScanner.dll crashed") != std::string::npos) << report;
+  }
+  char where[64];
+  DescribeAddress(0x5010, where, sizeof where);
+  EXPECT_STREQ(where, "QvlScanner.dll+0x10");
+  DescribeAddress(0x1020, where, sizeof where);
+  EXPECT_STREQ(where, "qvlcapture.exe+0x20");
 }
 
 }  // namespace

@@ -9,6 +9,10 @@
 
 namespace qvl {
 
+void WriteErrorText(const std::string& path, std::string_view message) noexcept {
+  WriteWholeFile(path, {"\xEF\xBB\xBF", message, "\r\n"});
+}
+
 std::string FileErrorMessage(Message failed, const std::string& path) {
   return Say(failed, {{"path", path}, {"reason", SystemErrorText(path)}});
 }

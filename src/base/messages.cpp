@@ -72,9 +72,9 @@ constexpr Texts kTexts[] = {
      "{path} записан в UTF-8 и содержит символ, которого нет в кодовой странице ANSI системы: "
      "используйте только символы этой кодовой страницы или сохраните файл в ANSI"},
     {Message::kFullPathDatabase,
-     "-MFILE:{name} is a full path, but the database is always looked for inside the program's "
+     "-MFILE:{name} is a full path, but the database is always looked for inside the working "
      "folder ({folder}): give its name there, or a path below it such as db\\staff.bin",
-     "-MFILE:{name} задаёт полный путь, а база всегда ищется в папке программы ({folder}): "
+     "-MFILE:{name} задаёт полный путь, а база всегда ищется в рабочей папке ({folder}): "
      "укажите имя файла в ней или путь внутри неё, например db\\staff.bin"},
     {Message::kNoTemplate,
      "The scanner library made no template of the captured print (QvlProcess left it empty): "
@@ -151,6 +151,26 @@ constexpr Texts kTexts[] = {
      "qvlcapture itself: please report it with this message.",
      "Аварийное завершение qvlcapture: {fault} по адресу {where}. Ответ не записан. Это ошибка "
      "самой qvlcapture: сообщите о ней, приложив это сообщение."},
+    {Message::kScannerBusy,
+     "The scanner is busy: a capture is already running for another folder. Wait until it has "
+     "ended, then try again.",
+     "Сканер занят: для другой папки уже идёт снятие отпечатка. Дождитесь окончания и повторите "
+     "попытку."},
+    {Message::kNoWorkFolder,
+     "The working folder {path} (-WORKDIR:) does not exist: create it before starting qvlcapture.",
+     "Рабочей папки {path} (-WORKDIR:) не существует: создайте её до запуска qvlcapture."},
+    {Message::kLevelNotANumber,
+     "The match level -LEVEL:{value} is not a number: give a whole number from -32768 to 32767, "
+     "such as -LEVEL:3.",
+     "Уровень совпадения -LEVEL:{value} не является числом: укажите целое число от -32768 до "
+     "32767, например -LEVEL:3."},
+    {Message::kLibraryThreadFault,
+     "The scanner library {library} crashed on a thread of its own: {fault} at {where}. No "
+     "answer was written. Try again; if it happens again, give this message to the scanner "
+     "vendor.",
+     "Сбой в библиотеке сканера {library} в её собственном потоке: {fault} по адресу {where}. "
+     "Ответ не записан. Повторите попытку; если сбой повторится, передайте текст этого "
+     "сообщения производителю сканера."},
 };
 
 constexpr bool InMessageOrder() {

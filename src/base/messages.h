@@ -52,6 +52,10 @@ enum class Message {
   kTheFile,
   kLibraryFault,
   kProgramFault,
+  kScannerBusy,
+  kNoWorkFolder,
+  kLevelNotANumber,
+  kLibraryThreadFault,
   kCount
 };
 

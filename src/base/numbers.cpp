@@ -96,6 +96,18 @@ std::optional<double> ReadLeadingNumber(std::string_view text) {
   return value;  // an underflow reads as 0 or the nearest tiny value, as it should
 }
 
+bool BeginsWithNumber(std::string_view text) {
+  Cursor cursor(text);
+  if (cursor.Peek() == '&') {
+    cursor.Next();
+    if (cursor.Take('h')) return DigitValue(cursor.Peek()) < 16;
+    return cursor.Take('o') && DigitValue(cursor.Peek()) < 8;
+  }
+  if (cursor.Peek() == '-' || cursor.Peek() == '+') cursor.Next();
+  if (cursor.Peek() == '.') cursor.Next();
+  return cursor.Peek() >= '0' && cursor.Peek() <= '9';
+}
+
 std::int16_t ToInt16(double value, std::string_view what) {
   double rounded = std::nearbyint(value);  // the default rounding mode sends halves to even
   if (!(rounded >= -32768.0 && rounded <= 32767.0)) {

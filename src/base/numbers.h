@@ -15,6 +15,9 @@ namespace qvl {
 // for a double.
 std::optional<double> ReadLeadingNumber(std::string_view text);
 
+// Whether `text` begins with a number that ReadLeadingNumber reads: "high" does not, "-.5" does.
+bool BeginsWithNumber(std::string_view text);
+
 // Rounds to the nearest integer, an exact half to the even neighbour, and checks that the
 // result fits 16 bits; otherwise a RunError naming `what` and the value.
 std::int16_t ToInt16(double value, std::string_view what);

@@ -20,10 +20,16 @@ TEST(ReadLeadingNumber, AsFarAsTheNumberGoes) {
   for (std::string huge :
        {std::string("1e400"), std::string(400, '9'), "&H" + std::string(300, 'F')})
     EXPECT_FALSE(ReadLeadingNumber(huge)) << huge;
+  // What reads as 0 because it is no number at all, and what reads as 0 because it is one.
+  for (const char* text : {"", "abc", "-", ".", "e5", "&X1", "&H", "&Oz", "high"})
+    EXPECT_FALSE(BeginsWithNumber(text)) << text;
+  for (const char* text : {"0", "-0", "- .0", "&H0", "&o7", " 7x"})
+    EXPECT_TRUE(BeginsWithNumber(text)) << text;
 }
 
 TEST(ToInt16, HalvesToEvenWithinSixteenBits) {
-  const std::pair<double, int> cases[] = {{2.5, 2}, {3.5, 4}, {-2.5, -2}, {32767.4, 32767}, {-32768, -32768}};
+  const std::pair<double, int> cases[] = {
+      {2.5, 2}, {3.5, 4}, {-2.5, -2}, {32767.4, 32767}, {-32768, -32768}};
   for (auto [value, rounded] : cases) EXPECT_EQ(ToInt16(value, "x"), rounded) << value;
   EXPECT_THROW(ToInt16(32767.5, "x"), RunError);
   EXPECT_THROW(ToInt16(-32769, "x"), RunError);

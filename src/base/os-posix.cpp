@@ -90,15 +90,28 @@ LibraryPath LibraryWritablePath(const std::string& folder, const std::string& na
 
 std::optional<std::string> Utf8ToAnsi(std::string_view utf8) { return std::string(utf8); }
 
+bool WriteWholeFile(const std::string& path,
+                    std::initializer_list<std::string_view> parts) noexcept {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool written = true;
+  for (std::string_view part : parts) {
+    written = written && write(fd, part.data(), part.size()) == static_cast<ssize_t>(part.size());
+  }
+  return close(fd) == 0 && written;
+}
+
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 bool MoveOver(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool LockFolder(const std::string& folder) {
-  std::string path = JoinPath(folder, kLockFileName);
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+namespace {
+
+// Locks the file at `path` for this process's lifetime. False when another process holds it.
+bool LockFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) throw RunError(CreateErrorMessage(path));
   // The descriptor stays open until the process ends, and the lock with it. Only a lock held
   // elsewhere means another run: on NFS, say, flock fails for reasons of its own.
@@ -110,8 +123,29 @@ bool LockFolder(const std::string& folder) {
   throw RunError(FileErrorMessage(Message::kCannotLock, path));
 }
 
+}  // namespace
+
+bool LockFolder(const std::string& folder) { return LockFile(JoinPath(folder, kLockFileName)); }
+
+bool LockScanner() {
+  const char* name = std::getenv("QVLCAPTURE_SCANNER_LOCK");
+  if (!name || !*name) name = "qvlcapture-scanner";
+  // The user's own runtime folder where there is one; else /tmp, under a name of the user's.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string path =
+      runtime && *runtime
+          ? JoinPath(runtime, std::string(name) + ".lock")
+          : JoinPath("/tmp", std::string(name) + "-" + std::to_string(getuid()) + ".lock");
+  return LockFile(path);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
-  return std::fopen(path.c_str(), mode);
+  return std::fopen(path.c_str(), (std::string(mode) + "e").c_str());  // e: O_CLOEXEC
 }
 
 std::string SystemErrorText(std::string_view) {

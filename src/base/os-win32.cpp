@@ -176,6 +176,26 @@ LibraryPath LibraryWritablePath(const std::string& folder, const std::string& na
           Narrow(temp + L"\\" + wide_name)};
 }
 
+bool WriteWholeFile(const std::string& path,
+                    std::initializer_list<std::string_view> parts) noexcept {
+  HANDLE file;
+  try {
+    file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  } catch (...) {
+    return false;
+  }
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool written = true;
+  for (std::string_view part : parts) {
+    DWORD wrote = 0;
+    written = written &&
+              WriteFile(file, part.data(), static_cast<DWORD>(part.size()), &wrote, nullptr) &&
+              wrote == part.size();
+  }
+  return CloseHandle(file) && written;
+}
+
 bool RemoveFile(const std::string& path) {
   if (DeleteFileW(Widen(path).c_str())) return true;
   DWORD error = GetLastError();
@@ -206,9 +226,32 @@ bool LockFolder(const std::string& folder) {
   }
 }
 
+bool LockScanner() {
+  // Local\: one per Windows session, which is where one user's scanner is driven from.
+  std::wstring name = L"Local\\qvlcapture-scanner";
+  wchar_t custom[128];
+  DWORD length = GetEnvironmentVariableW(L"QVLCAPTURE_SCANNER_LOCK", custom, 128);
+  if (length > 0 && length < 128) name = L"Local\\" + std::wstring(custom, length);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (!mutex) {
+    throw RunError(Say(Message::kCannotLock,
+                       {{"path", Narrow(name)}, {"reason", Win32ErrorText(GetLastError())}}));
+  }
+  // Owned by this thread until the process ends; a run that died leaves it abandoned, which the
+  // next run takes over as free. The handle stays open until then.
+  DWORD waited = WaitForSingleObject(mutex, 0);
+  return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   SetLastError(0);
-  return _wfopen(Widen(path).c_str(), Widen(mode).c_str());
+  // N: not inherited, so a helper process the vendor's library starts never holds result.txt.
+  return _wfopen(Widen(path).c_str(), (Widen(mode) + L"N").c_str());
 }
 
 std::string SystemErrorText(std::string_view subject) {

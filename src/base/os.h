@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,11 @@ struct LibraryPath {
 };
 LibraryPath LibraryWritablePath(const std::string& folder, const std::string& name);
 
+// Makes `path` a file holding `parts`, one after another; false when it cannot. Takes no lock and
+// allocates nothing on Linux, so a crash report can be written with it.
+bool WriteWholeFile(const std::string& path,
+                    std::initializer_list<std::string_view> parts) noexcept;
+
 // Removes a file; a missing file is no failure. False with the reason in SystemErrorText().
 bool RemoveFile(const std::string& path);
 // Moves `from` over `to` in one step, so `to` is never missing or half written. False with the
@@ -56,14 +62,22 @@ inline constexpr char kLockFileName[] = "qvlcapture.lock";
 // Takes the lock file in `folder` until the process ends. False when another run holds it; any
 // other failure is a RunError.
 bool LockFolder(const std::string& folder);
+// Takes the one lock of this user's session (Windows: a named mutex; elsewhere a lock file of the
+// user's) until the process ends, so that runs in different folders never poll the scanner at
+// once. False when another run holds it. A test harness that drives several stand-in scanners at
+// once names a lock of its own in QVLCAPTURE_SCANNER_LOCK.
+bool LockScanner();
+
+// Whether `path` is a folder (through a link to one too).
+bool IsFolder(const std::string& path);
 
 // UTF-8 text (a command.txt saved as UTF-8) in the ANSI code page, as the command line comes;
 // nullopt when it is no UTF-8 or a character has no form there.
 std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
 
-// Opens a file like fopen, with a UTF-8 path. Returns nullptr with the reason in errno or the
-// system's last error, which SystemErrorText() then describes; `subject` (a path) fills the
-// places where the system's message names the file.
+// Opens a file like fopen, with a UTF-8 path, never inherited by a process the library starts.
+// Returns nullptr with the reason in errno or the system's last error, which SystemErrorText() then
+// describes; `subject` (a path) fills the places where the system's message names the file.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 std::string SystemErrorText(std::string_view subject = {});
 // Whether the last failure to create `path` means that its folder refuses writing (access

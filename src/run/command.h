@@ -17,22 +17,29 @@ struct RunOptions {
   std::string database_file = "match.bin";  // -MFILE:, ANSI bytes
   double match_level = 3;                   // -LEVEL:
   double timeout_seconds = 120;             // -TIMEOUT:
+  std::string work_folder;                  // -WORKDIR:, ANSI bytes; empty: the program's
+  bool quiet = false;                       // -QUIET: no box waits for a person
 };
 
 // The content of command.txt in `folder` in the ANSI code page, with leading and trailing spaces
-// removed, or empty when the file is missing or empty. UTF-8 with a byte-order mark is converted.
-// An unreadable file, UTF-16, or a character the code page cannot spell is a RunError.
+// and trailing zero bytes (a fixed-size buffer written whole) removed, or empty when the file is
+// missing or empty. UTF-8, with a byte-order mark or without (valid UTF-8 with a byte over 127,
+// which Russian ANSI text practically never is), is converted. An unreadable file, UTF-16, or a
+// character the code page cannot represent is a RunError.
 std::string ReadCommandText(const std::string& folder);
 
-// Splits the command text into at most `max_args` arguments. When the text holds nothing but
-// separators the command-line tail is split instead. Space, tab, CR and LF separate arguments, so a
-// command.txt written one switch per line works; double quotes group and backslashes escape them
-// as on a Windows command line.
-std::vector<std::string> SplitArguments(std::string_view text, std::string_view command_line_tail,
-                                        std::size_t max_args = 10);
+// The text to split: command.txt's, unless it holds nothing but separators; then the command-line
+// tail.
+std::string_view CommandSource(std::string_view command_text, std::string_view command_line_tail);
+
+// Splits the command into at most `max_args` arguments. Space, tab, CR and LF separate them, so
+// a command.txt written one switch per line works; double quotes group, "" inside quotes is a
+// quote, and backslashes escape quotes, as the C runtime splits a Windows command line.
+std::vector<std::string> SplitArguments(std::string_view source, std::size_t max_args = 10);
 
 // Applies every switch in order; later values override earlier ones, unknown arguments are
-// ignored. A number too large to read is a RunError naming its switch.
+// ignored. A number too large to read, or a -LEVEL: that is no number, is a RunError naming its
+// switch.
 RunOptions ParseSwitches(const std::vector<std::string>& arguments);
 
 }  // namespace qvl

@@ -9,7 +9,7 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(SplitArguments, SeparatorsAndTheCommandLine) {
+TEST(SplitArguments, SeparatorsQuotesAndTheCommandLine) {
   const std::tuple<const char*, const char*, Args> cases[] = {
       {"-CVERIFY", "-CMATCH", {"-CVERIFY"}},  // the text wins
       {"   ", "-CMATCH  -FOCUS", {"-CMATCH", "-FOCUS"}},
@@ -23,9 +23,10 @@ TEST(SplitArguments, SeparatorsAndTheCommandLine) {
       {R"(-MFILE:"my db.bin" "" a\\\"b c\\"d e" f\)",
        "",
        {"-MFILE:my db.bin", "", "a\\\"b", "c\\d e", "f\\"}},
+      {R"("-CONTROL:say ""hi""" x)", "", {"-CONTROL:say \"hi\"", "x"}},
       {"1 2 3 4 5 6 7 8 9 10 -FOCUS", "", {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}}};
   for (const auto& [text, tail, arguments] : cases)
-    EXPECT_EQ(SplitArguments(text, tail), arguments) << text;
+    EXPECT_EQ(SplitArguments(CommandSource(text, tail)), arguments) << text;
 }
 
 TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
@@ -44,6 +45,7 @@ TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
   EXPECT_EQ(options.database_file, "");
   EXPECT_TRUE(options.match_level == 3 && options.timeout_seconds == 120);  // the defaults
   EXPECT_THROW(ParseSwitches({"-level:" + std::string(320, '9')}), RunError);
+  EXPECT_THROW(ParseSwitches({"-LEVEL:high"}), RunError);  // 0 would be the loosest match
 }
 
 }  // namespace

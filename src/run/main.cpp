@@ -1,13 +1,15 @@
 // The entry routine: one run per process. It alone turns an error into the message the user
-// sees and exit status 1.
+// sees, and how the run ended into the exit status.
 
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "base/error.h"
 #include "base/fault.h"
+#include "base/file.h"
 #include "base/messages.h"
 #include "base/os.h"
 #include "run/run.h"
@@ -15,33 +17,94 @@
 #include "window/status_window.h"
 
 namespace qvl {
+namespace {
+
+bool g_quiet = false;      // -QUIET: no box waits for a person
+std::string g_error_file;  // error.txt, once the working folder is this run's
+
+// The message of a run that an error ends: into error.txt once the folder is this run's, and in
+// a box unless the caller asked for none.
+void Report(const std::string& message) {
+  if (!g_error_file.empty()) WriteErrorText(g_error_file, message);
+  if (!g_quiet) ShowFatalError(message);
+}
+
+int ReportCrash(const std::string& report, bool in_library) {
+  Report(report);
+  return static_cast<int>(in_library ? Ending::kLibraryCrashed : Ending::kError);
+}
+
+// Both locks, or the message of a refused start. A folder that refuses the lock file does not
+// keep an old answer: nobody can be running there, so result.txt is emptied if it can be.
+std::optional<std::string> TakeLocks(const std::string& folder) {
+  try {
+    if (!LockFolder(folder)) return Say(Message::kAlreadyRunning, {{"folder", folder}});
+  } catch (const RunError&) {
+    try {
+      OutputFile(JoinPath(folder, "result.txt")).Close();
+    } catch (const RunError&) {
+    }
+    throw;
+  }
+  if (!LockScanner()) return Say(Message::kScannerBusy);
+  return std::nullopt;
+}
+
+// The run after the window is up; an error's message shows while the window is still there, as
+// the user expects.
+Ending RunInWindow(std::unique_ptr<StatusWindow>& window, const std::string& program_folder) {
+  // The command names the folder to lock. A mistake in it is reported once that folder is this
+  // run's, so that its old answer is gone first.
+  RunOptions options;
+  std::string intake_error;
+  try {
+    options = TakeCommand(program_folder, CommandLineTail());
+  } catch (const RunError& error) {
+    intake_error = error.what();
+  }
+  g_quiet = options.quiet;
+  std::string folder = WorkingFolder(program_folder, options);
+  // Before any file or the scanner is touched: a second start must leave the running capture
+  // its answer.
+  if (std::optional<std::string> refusal = TakeLocks(folder)) {
+    window.reset();  // a refused start leaves nothing of its own open behind its message
+    Report(*refusal);
+    return Ending::kRefused;
+  }
+  g_error_file = JoinPath(folder, kErrorFileName);
+  RemoveFile(g_error_file);
+  std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
+  return PerformRun({*window, *scanner, SystemClock(), folder, options, intake_error});
+}
+
+Ending Run() {
+  std::string program_folder = ProgramFolder();
+  // The window first: a caller that starts the program hidden hides the first window shown,
+  // and the message of a refused start must not be that one.
+  std::unique_ptr<StatusWindow> window = OpenStatusWindow();
+  try {
+    return RunInWindow(window, program_folder);
+  } catch (const RunError& error) {
+    Report(error.what());
+    return error.kind() == RunError::Kind::kLibraryCrash ? Ending::kLibraryCrashed : Ending::kError;
+  }
+}
+
+}  // namespace
 
 int Main() {
   SetLanguage(UserLanguage());
-  ReportFaults(ShowFatalError);
-  std::unique_ptr<StatusWindow> window;  // outlives the error message, as the user expects
+  ReportFaults(ReportCrash);
   try {
-    std::string folder = ProgramFolder();
-    // The window first: a caller that starts the program hidden hides the first window shown,
-    // and the message of a refused start must not be that one.
-    window = OpenStatusWindow();
-    // Before any file or the scanner is touched: a second start must leave the running capture
-    // its answer.
-    if (!LockFolder(folder)) {
-      window.reset();  // a refused start leaves nothing of its own open behind its message
-      throw RunError(Say(Message::kAlreadyRunning, {{"folder", folder}}));
-    }
-    std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
-    PerformRun({*window, *scanner, SystemClock(), folder, CommandLineTail()});
-    return 0;
+    return static_cast<int>(Run());
   } catch (const RunError& error) {
-    ShowFatalError(error.what());
+    Report(error.what());
   } catch (const std::bad_alloc&) {
-    ShowFatalError(Say(Message::kOutOfMemory));
+    Report(Say(Message::kOutOfMemory));
   } catch (const std::exception& error) {
-    ShowFatalError(Say(Message::kUnexpectedFailure, {{"reason", error.what()}}));
+    Report(Say(Message::kUnexpectedFailure, {{"reason", error.what()}}));
   }
-  return 1;
+  return static_cast<int>(Ending::kError);
 }
 
 }  // namespace qvl

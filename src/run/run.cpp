@@ -1,12 +1,13 @@
 #include "run/run.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/error.h"
 #include "base/file.h"
 #include "base/messages.h"
-#include "run/command.h"
+#include "base/numbers.h"
 #include "scanner/capture_wait.h"
 #include "templates/enrollment.h"
 #include "templates/identification.h"
@@ -18,45 +19,83 @@ namespace {
 
 // The run's own state, created zero-filled when the run starts and released when it ends.
 struct RunState {
-  RunOptions options;
   std::string result_value = "-1";
   std::int16_t capture_flag = 0;
   ImageBuffer raw_image{};
   ImageBuffer processed_image{};
   FeatureBuffer feature{};
+  // What the comparisons compare with, read before the finger is asked for.
+  std::int16_t level = 0;
+  bool has_stored_template = false;
   FeatureBuffer stored_template{};
+  std::optional<DatabaseBuffer> database;
 };
+
+// C:\x, C:x, \x and /x: none of them is a name inside a folder.
+bool IsFullPath(const std::string& path) {
+  return !path.empty() && (path[0] == '\\' || path[0] == '/' || path.find(':') == 1);
+}
+
+// The files the comparisons need, before the finger: a setup mistake (a missing database, an
+// over-long verify1.bin, a level out of range) stops the run before anyone puts a finger down,
+// and a file rewritten during the wait cannot change the answer.
+void ReadInputs(const RunContext& context, RunState& state) {
+  const RunOptions& options = context.options;
+  bool identify = options.identify_mode || options.verify_identify_mode;
+  if (!options.verify_mode && !identify) return;
+  state.level = ToInt16(options.match_level, Say(Message::kMatchLevel));
+  if (options.verify_mode) {
+    state.has_stored_template =
+        LoadStoredTemplate(context.folder, state.stored_template, context.window);
+  }
+  if (identify) {
+    std::string name = AnsiToPath(options.database_file);
+    if (IsFullPath(name)) {
+      throw RunError(Say(Message::kFullPathDatabase, {{"name", name}, {"folder", context.folder}}));
+    }
+    state.database =
+        ReadDatabase(context.window, JoinPath(context.folder, name), options.identify_mode);
+  }
+}
 
 // The comparisons the caller asked for, in their fixed order; the last one that runs gives
 // the answer.
 void Compare(const RunContext& context, RunState& state) {
-  const RunOptions& options = state.options;
+  const RunOptions& options = context.options;
   if (options.verify_mode) {
-    int verdict = VerifyAgainstFile(context.scanner, context.window, context.folder, state.feature,
-                                    state.stored_template, options.match_level);
-    state.result_value = std::to_string(verdict);
+    const FeatureBuffer* stored = state.has_stored_template ? &state.stored_template : nullptr;
+    state.result_value =
+        std::to_string(Verify(context.scanner, state.feature, stored, state.level));
   }
-  if (options.identify_mode || options.verify_identify_mode) {
-    std::string name = AnsiToPath(options.database_file);
-    if (!name.empty() && (name[0] == '\\' || name[0] == '/' || name.find(':') == 1)) {
-      throw RunError(Say(Message::kFullPathDatabase, {{"name", name}, {"folder", context.folder}}));
-    }
-    std::string path = JoinPath(context.folder, name);
-    state.result_value = IdentifyInDatabase(context.scanner, context.window, path, state.feature,
-                                            options.match_level, options.identify_mode,
-                                            options.verify_identify_mode);
+  if (state.database) {
+    state.result_value = Identify(context.scanner, *state.database, state.feature, state.level,
+                                  options.identify_mode, options.verify_identify_mode);
   }
 }
 
 }  // namespace
 
-void PerformRun(const RunContext& context) {
+RunOptions TakeCommand(const std::string& program_folder, const std::string& command_line_tail) {
+  std::string text = ReadCommandText(program_folder);
+  return ParseSwitches(SplitArguments(CommandSource(text, command_line_tail)));
+}
+
+std::string WorkingFolder(const std::string& program_folder, const RunOptions& options) {
+  if (options.work_folder.empty()) return program_folder;
+  std::string path = AnsiToPath(options.work_folder);
+  if (!IsFullPath(path)) path = JoinPath(program_folder, path);
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  if (!IsFolder(path)) throw RunError(Say(Message::kNoWorkFolder, {{"path", path}}));
+  return path;
+}
+
+Ending PerformRun(const RunContext& context) {
   // Emptied before anything else, so a run that stops early never leaves an old answer behind.
   OutputFile result_file(JoinPath(context.folder, "result.txt"));
+  if (!context.intake_error.empty()) throw RunError(context.intake_error);
+  const RunOptions& options = context.options;
   auto state = std::make_unique<RunState>();  // about 160 KB: not for the stack
-  std::string command = ReadCommandText(context.folder);
-  state->options = ParseSwitches(SplitArguments(command, context.command_line_tail));
-  const RunOptions& options = state->options;
+  ReadInputs(context, *state);
 
   StatusWindow& window = context.window;
   window.ShowTimer("");
@@ -66,17 +105,27 @@ void PerformRun(const RunContext& context) {
                 state->capture_flag);
   window.ShowTimer("");
 
+  Ending ending;
   if (state->capture_flag == 1) {
-    WriteEnrollmentOutputs(context.scanner, window, context.folder, state->raw_image,
-                           state->feature, state->processed_image);
+    bool picture = WriteEnrollmentOutputs(context.scanner, window, context.folder, state->raw_image,
+                                          state->feature, state->processed_image);
     Compare(context, *state);
     // Both lines in one write: result.txt is either empty or complete.
     result_file.Write(state->result_value + "\r\n" + options.control_token + "\r\n");
     result_file.Close();
-  } else if (window.IsShown()) {
-    window.ShowMessage(kTimeoutMessage);
+    ending = picture ? Ending::kAnswered : Ending::kAnsweredOldPicture;
+  } else {
+    ending = state->capture_flag != 0 ? Ending::kNotAPrint
+             : window.IsShown()       ? Ending::kTimedOut
+                                      : Ending::kWindowClosed;
+    if (ending != Ending::kWindowClosed && options.quiet) {
+      WriteErrorText(JoinPath(context.folder, kErrorFileName), kTimeoutMessage);
+    } else if (window.IsShown()) {
+      window.ShowMessage(kTimeoutMessage);
+    }
   }
   if (options.return_focus) window.ReturnFocusToCaller();
+  return ending;
 }
 
 }  // namespace qvl

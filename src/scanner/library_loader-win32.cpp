@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include "base/error.h"
 #include "base/messages.h"
@@ -51,20 +53,24 @@ std::string MissingDependencies(const std::string& path) {
 }
 
 // Why the library at `path`, which is there, did not load: in words that say what to do.
-std::string WhyNotLoaded(const std::string& path, DWORD error) {
-  if (std::optional<std::string> mismatch = MismatchMessage(path)) return *mismatch;
+RunError WhyNotLoaded(const std::string& path, DWORD error) {
+  if (std::optional<std::string> mismatch = MismatchMessage(path)) return RunError(*mismatch);
   if (error == ERROR_MOD_NOT_FOUND) {
     std::string missing = MissingDependencies(path);
-    if (missing.empty()) return Say(Message::kSomeDependencyMissing, {{"path", path}});
-    return Say(Message::kDependencyMissing, {{"path", path}, {"missing", missing}});
+    if (missing.empty()) return RunError(Say(Message::kSomeDependencyMissing, {{"path", path}}));
+    return RunError(Say(Message::kDependencyMissing, {{"path", path}, {"missing", missing}}));
   }
-  // Its DllMain failed, or faulted: the loader catches that and fails the load.
+  // Its DllMain failed, or faulted: the loader catches that and fails the load. A fault there is
+  // the library's crash, as one in any of its calls.
   if (error == ERROR_DLL_INIT_FAILED || error == ERROR_NOACCESS) {
-    return Say(Message::kLibraryStartFailed, {{"path", path},
-                                              {"entry_point", kLibraryStartName},
-                                              {"reason", Win32ErrorText(error, path)}});
+    return RunError(
+        Say(Message::kLibraryStartFailed, {{"path", path},
+                                           {"entry_point", kLibraryStartName},
+                                           {"reason", Win32ErrorText(error, path)}}),
+        error == ERROR_NOACCESS ? RunError::Kind::kLibraryCrash : RunError::Kind::kError);
   }
-  return Say(Message::kCannotLoad, {{"path", path}, {"reason", Win32ErrorText(error, path)}});
+  return RunError(
+      Say(Message::kCannotLoad, {{"path", path}, {"reason", Win32ErrorText(error, path)}}));
 }
 
 }  // namespace
@@ -85,7 +91,7 @@ void* LoadScannerLibrary(std::string& loaded) {
     if (path.empty() || !RegularFileLength(path)) continue;
     loaded = path;
     HMODULE library = LoadLibraryExW(Widen(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!library) throw RunError(WhyNotLoaded(path, GetLastError()));
+    if (!library) throw WhyNotLoaded(path, GetLastError());
     return reinterpret_cast<void*>(library);
   }
   throw RunError(Say(Message::kLibraryNowhere, {{"name", kScannerLibraryName},
@@ -96,6 +102,13 @@ void* LoadScannerLibrary(std::string& loaded) {
 
 void* FindLibrarySymbol(void* library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void LibraryExtent(void* library, std::uintptr_t* begin, std::uintptr_t* end) {
+  MODULEINFO info = {};
+  K32GetModuleInformation(GetCurrentProcess(), static_cast<HMODULE>(library), &info, sizeof info);
+  *begin = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
+  *end = *begin + info.SizeOfImage;
 }
 
 }  // namespace qvl

@@ -54,15 +54,21 @@ class VendorScannerLibrary : public ScannerLibrary {
   template <typename Entry, typename... Args>
   std::int16_t Call(Entry EntryPoints::*entry, const char* name, Args... args) {
     Entry function = Api().*entry;
-    LibraryCall call(path_, name);
+    LibraryCall call(name);
     std::int32_t result = function(args...);
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(result & 0xFFFF));
   }
 
   const EntryPoints& Api() {
     if (!loaded_) {
-      LibraryCall start(path_, kLibraryStartName);  // the library's own code runs as it loads
-      void* library = LoadScannerLibrary(path_);
+      void* library = nullptr;
+      {
+        LibraryLoad load(path_, kLibraryStartName);  // the library's own code runs as it loads
+        library = LoadScannerLibrary(path_);
+      }
+      std::uintptr_t begin, end;
+      LibraryExtent(library, &begin, &end);
+      BlameLibrary(begin, end);
 #define QVL_RESOLVE(name, params) \
   api_.name = reinterpret_cast<name##Fn>(Resolve(library, path_, #name));
       QVL_ENTRY_POINTS(QVL_RESOLVE)

@@ -23,24 +23,30 @@ namespace {
 
 // Puts the picture the library wrote at `staged` in the place of `target`, in one step where the
 // system allows it. Another program may hold `target` open (a caller showing the last picture, a
-// virus scanner): the picture is then lost, never the captured print.
-void PlacePicture(const std::string& staged, const std::string& target) {
-  if (!MoveOver(staged, target)) {
+// virus scanner): the picture is then lost, never the captured print. False when `target` is not
+// this picture (the old one, or a part of the new one).
+bool PlacePicture(const std::string& staged, const std::string& target) {
+  bool placed = MoveOver(staged, target);
+  if (!placed) {
     // A holder that lets others write (an indexer) still lets the bytes be written in place.
     try {
       std::vector<std::uint8_t> picture = ReadFileBytes(staged);
       OutputFile file(target);
       file.Write({reinterpret_cast<const char*>(picture.data()), picture.size()});
       file.Close();
+      placed = true;
     } catch (const RunError&) {
+      // Half written (a full disk) is worse than none; a held file stays the old picture.
+      RemoveFile(target);
     }
   }
   RemoveFile(staged);
+  return placed;
 }
 
 }  // namespace
 
-void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
+bool WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
                             const std::string& folder, const ImageBuffer& raw_image,
                             FeatureBuffer& feature, ImageBuffer& processed_image) {
   window.ShowInfo(kCaptured);
@@ -59,14 +65,14 @@ void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
   bool fresh = RemoveFile(staged.path);
   scanner.SaveBmp(staged.ansi.c_str(), processed_image);
   std::string target = JoinPath(folder, "scan.bmp");
-  if (fresh && RegularFileLength(staged.path))
-    PlacePicture(staged.path, target);
-  else
-    RemoveFile(target);  // no picture at all rather than the last person's
+  // With no picture at all, rather none than the last person's.
+  bool picture = fresh && RegularFileLength(staged.path) ? PlacePicture(staged.path, target)
+                                                         : RemoveFile(target);
   // Written whole and closed at once, so the file is complete even if a later step stops the run.
   OutputFile file(JoinPath(folder, "feature.txt"));
   file.Write(FeatureText(feature));
   file.Close();
+  return picture;
 }
 
 }  // namespace qvl

@@ -11,8 +11,8 @@ namespace qvl {
 // (`feature`) and the image to save (`processed_image`), and writes scan.bmp (by the library)
 // and feature.txt into `folder`. A template the library left all zero is a RunError, before any
 // file is touched. A scan.bmp that another program holds may stay as it was; that never stops
-// the run.
-void WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
+// the run, and the result is false then: scan.bmp is not this run's picture.
+bool WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
                             const std::string& folder, const ImageBuffer& raw_image,
                             FeatureBuffer& feature, ImageBuffer& processed_image);
 

@@ -2,18 +2,25 @@
 
 #include "base/messages.h"
 #include "base/numbers.h"
-#include "templates/template_files.h"
 #include "window/texts.h"
 
 namespace qvl {
 
+DatabaseBuffer ReadDatabase(StatusWindow& window, const std::string& path, bool one_to_many) {
+  window.ShowTimer(kReadingDatabase);
+  DatabaseBuffer database = ReadDatabaseFile(path);
+  window.ShowTimer("");
+  if (one_to_many) {
+    ToInt16(static_cast<double>(database.record_count()),
+            Say(Message::kRecordCount, {{"path", path}}));
+  }
+  return database;
+}
+
 std::string MatchingRecords(ScannerLibrary& scanner, const DatabaseBuffer& database,
-                            const FeatureBuffer& feature, double match_level) {
+                            const FeatureBuffer& feature, std::int16_t level) {
   std::string list;
-  std::size_t count = database.record_count();
-  if (count == 0) return list;
-  std::int16_t level = ToInt16(match_level, Say(Message::kMatchLevel));
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < database.record_count(); ++i) {
     if (scanner.Match(feature.data(), database.record(i), level) != 0) continue;
     if (!list.empty()) list += ',';
     list += std::to_string(i);
@@ -21,20 +28,16 @@ std::string MatchingRecords(ScannerLibrary& scanner, const DatabaseBuffer& datab
   return list;
 }
 
-std::string IdentifyInDatabase(ScannerLibrary& scanner, StatusWindow& window,
-                               const std::string& path, const FeatureBuffer& feature,
-                               double match_level, bool one_to_many, bool each_record) {
-  window.ShowTimer(kReadingDatabase);
-  DatabaseBuffer database = ReadDatabaseFile(path);
-  window.ShowTimer("");
+std::string Identify(ScannerLibrary& scanner, const DatabaseBuffer& database,
+                     const FeatureBuffer& feature, std::int16_t level, bool one_to_many,
+                     bool each_record) {
   std::string answer;
   if (one_to_many) {
-    std::int16_t count = ToInt16(static_cast<double>(database.record_count()),
-                                 Say(Message::kRecordCount, {{"path", path}}));
-    std::int16_t level = ToInt16(match_level, Say(Message::kMatchLevel));
+    // Counted when the database was read: it fits.
+    auto count = static_cast<std::int16_t>(database.record_count());
     answer = std::to_string(scanner.MatchN(feature.data(), database.data(), count, level));
   }
-  if (each_record) answer = MatchingRecords(scanner, database, feature, match_level);
+  if (each_record) answer = MatchingRecords(scanner, database, feature, level);
   return answer;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "scanner/scanner_library.h"
@@ -8,17 +9,21 @@
 
 namespace qvl {
 
+// Reads the template database at `path` whole, before the finger is asked for: a missing or
+// unreadable database stops the run before anyone puts a finger down, and a file rewritten
+// during the wait cannot change the answer. With `one_to_many`, more records than 16 bits can
+// count stop the run too.
+DatabaseBuffer ReadDatabase(StatusWindow& window, const std::string& path, bool one_to_many);
+
 // The numbers of the records that match `feature`, in increasing order, comma-separated.
 std::string MatchingRecords(ScannerLibrary& scanner, const DatabaseBuffer& database,
-                            const FeatureBuffer& feature, double match_level);
+                            const FeatureBuffer& feature, std::int16_t level);
 
-// Searches the template database at `path` for the captured template. One-to-many
-// (`one_to_many`) reports the library's answer in decimal; record by record (`each_record`)
-// lists the numbers of all matching records, comma-separated, possibly empty. With both, the
-// list is the answer. A missing database stops the run, as does a one-to-many search over more
-// records than 16 bits can count or a match level that does not fit 16 bits.
-std::string IdentifyInDatabase(ScannerLibrary& scanner, StatusWindow& window,
-                               const std::string& path, const FeatureBuffer& feature,
-                               double match_level, bool one_to_many, bool each_record);
+// Searches the database for the captured template. One-to-many (`one_to_many`) reports the
+// library's answer in decimal; record by record (`each_record`) lists the numbers of all
+// matching records, possibly none. With both, the list is the answer.
+std::string Identify(ScannerLibrary& scanner, const DatabaseBuffer& database,
+                     const FeatureBuffer& feature, std::int16_t level, bool one_to_many,
+                     bool each_record);
 
 }  // namespace qvl

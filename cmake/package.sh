@@ -47,7 +47,7 @@ mkdir -p "$stage/samples" "$stage/simulator"
 cp "$build/qvlcapture.exe" "$source/LICENSE" "$source/CHANGELOG.md" "$stage/"
 cp "$source/docs/integration.md" "$stage/README.md"
 cp "$source/docs/samples/caller.cmd" "$source/docs/samples/caller.ps1" \
-  "$source/docs/samples/caller.c" "$stage/samples/"
+  "$source/docs/samples/caller.c" "$source/docs/samples/add_record.c" "$stage/samples/"
 cp "$build/QvlScanner.dll" "$build/qvlsim.exe" "$source/simulator/README.md" "$stage/simulator/"
 sign "$stage/qvlcapture.exe"
 sign "$stage/simulator/qvlsim.exe"

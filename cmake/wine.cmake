@@ -28,9 +28,10 @@ endforeach()
 add_executable(hold_file e2e/hold_file.cpp)
 target_link_options(hold_file PRIVATE -municode)
 add_executable(sample_caller docs/samples/caller.c)
-set_target_properties(sample_caller PROPERTIES OUTPUT_NAME sample_caller)
+add_executable(sample_add_record docs/samples/add_record.c)
 add_custom_target(e2e_programs ALL
-  DEPENDS ${QVL_E2E_TARGETS} ${other_library} caller window_probe hold_file sample_caller)
+  DEPENDS ${QVL_E2E_TARGETS} ${other_library} caller window_probe hold_file sample_caller
+  sample_add_record)
 
 # <name>_start and <name>_stop around the tests that need the prefix <name>, and the unit tests
 # run there too.

@@ -156,8 +156,9 @@ said() {  # the text in the user's language: $1 in English, $2 in Russian
   if [ -n "$russian" ]; then echo "$2"; else echo "$1"; fi
 }
 
-expect_message() {  # a text the user was shown
+expect_message() {  # a text the user was shown, every blank in it filled
   grep -qF -- "$1" "$top/messages" || fail "no message '$1'; messages: $(cat "$top/messages")"
+  ! grep -q '{[a-z_]*}' "$top/messages" || fail "a blank is left: $(cat "$top/messages")"
 }
 
 expect_no_box() {  # no message box was shown (the Linux console: no error, no timeout line)
@@ -185,16 +186,17 @@ case_captured() {
 }
 
 case_timeout() {  # no finger (2), or the scanner reports something other than a print (4)
-  while read -r exit_status settings; do
+  # A report that is not a print ends the wait at once, however long the timeout.
+  while read -r exit_status timeout settings; do
     printf '1\r\nold\r\n' >"$folder/result.txt"
     export $settings
-    run -TIMEOUT:0 -CONTROL:x
+    run $timeout -CONTROL:x
     expect "$exit_status" ''
     expect_missing feature.txt error.txt
     expect_message 'Произошел таймаут 2 минуты (120 секунд), попробуйте еще раз'
   done <<'EOF'
-2 QVLSIM_ARRIVE=never
-4 QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2
+2 -TIMEOUT:0 QVLSIM_ARRIVE=never
+4 -TIMEOUT:60 QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2
 EOF
 }
 
@@ -205,6 +207,7 @@ case_closed() {
     close_window
     finish 10
     expect 3 ''
+    [ -z "$(uniq -d "$top/messages")" ] || fail "a line repeats: $(uniq -d "$top/messages")"
     ! grep -q таймаут "$top/messages" || fail "the timeout message was shown"
   done
 }
@@ -297,15 +300,15 @@ case_quoted() {
   qvlsim database --fingers 3 --include 5@2 --out sub/staff.bin
   export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5
   if [ -n "$windows" ]; then
-    printf '@"%s" "-CVERIMATCH" "-MFILE:sub\\staff.bin" "-CONTROL:a b"\r\n' \
+    printf '@"%s" "-CVERIMATCH" "-MFILE:sub\\staff.bin" "-CONTROL:a b\\\\"\r\n' \
       "$(native "$folder/$exe")" >"$folder/quoted.cmd"
     (cd "$folder" && exec "$WINE" cmd /c quoted.cmd </dev/null >/dev/null 2>&1) &
     pid=$!
     finish
   else
-    run -CVERIMATCH -MFILE:sub/staff.bin "-CONTROL:a b"
+    run -CVERIMATCH -MFILE:sub/staff.bin "-CONTROL:a b\\"
   fi
-  expect 0 '2\r\na b\r\n'
+  expect 0 '2\r\na b\\\r\n'
 }
 
 case_no_template() {  # the library made no template: an error, never a match with an empty one
@@ -338,6 +341,8 @@ case_error_stops() {
 :|-CVERIFY -LEVEL:high|-LEVEL:high
 :|-CVERIMATCH -MFILE:staff.bin|staff.bin
 :|-CMATCH -MFILE:/x/staff.bin|-MFILE:/x/staff.bin
+:|-CMATCH -MFILE:C:staff.bin|-MFILE:C:staff.bin
+:|-CMATCH -MFILE:\staff.bin|-MFILE:\staff.bin
 mkdir match.bin|-CMATCH|match.bin
 truncate -s 8T huge.bin|-CVERIMATCH -MFILE:huge.bin|huge.bin
 head -c 8388608 /dev/zero >match.bin|-CMATCH|32768
@@ -394,8 +399,9 @@ case_languages() {
   # A few errors as the user reads them: in Russian, the system's reason too, where Windows (on
   # Linux the locale) speaks Russian, and in English elsewhere.
   local other=$build/e2e/other_bits/$lib locales=as-set
+  # Linux: LC_ALL:LANG, the first that is set wins.
   if [ -z "$windows" ]; then  # the stand-in for another machine: the ELF machine made AArch64
-    other=$top/$lib locales='C.UTF-8 ru_RU.UTF-8'
+    other=$top/$lib locales=':C.UTF-8 :ru_RU.UTF-8 C.UTF-8:ru_RU.UTF-8'
     cp "$build/$lib" "$other"
     printf '\xb7' | dd of="$other" bs=1 seek=18 conv=notrunc status=none
   fi
@@ -403,7 +409,8 @@ case_languages() {
   local result=$(native "$folder/result.txt") reasons=('Is a directory' 'Это каталог')
   [ -n "$windows" ] && reasons=('Access denied.' 'Доступ запрещён.')
   for locale in $locales; do
-    [ -z "$windows" ] && export LC_ALL= LANG=$locale russian=$([ "$locale" = C.UTF-8 ] || echo 1)
+    [ -z "$windows" ] && export LC_ALL=${locale%%:*} LANG=${locale#*:} &&
+      russian=$([[ ${LC_ALL:-$LANG} == ru* ]] && echo 1)
     while IFS='|' read -r setup exit_status english russian_text; do
       install "$folder"
       eval "$setup"
@@ -414,7 +421,7 @@ case_languages() {
       [ -z "$holder" ] || { kill -9 "$holder"; wait "$holder" 2>/dev/null; holder=; }
       rm -rf "$folder/result.txt" "$folder/staff.bin"
     done <<EOF
-:|1|staff.bin: it is missing or is not a file|staff.bin: его нет или это не файл
+:|1|staff.bin is missing, or is not a file|staff.bin не найдена, или по этому пути находится не файл
 : >"$folder/staff.bin"; cp "$other" "$folder/$lib"|1|$lib is a |$lib — 
 hold "$folder/qvlcapture.lock" read|5|A capture is already running in|уже идёт снятие отпечатка
 mkdir "$folder/result.txt"|1|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}
@@ -427,7 +434,7 @@ case_no_library() {  # also with one in a folder on PATH, which is never loaded
   mv "$folder/$lib" "$top/on_path/"
   WINEPATH="Z:${top//\//\\}\\on_path" LD_LIBRARY_PATH=/nonexistent QVLSIM_ARRIVE=1polls run
   expect 1 ''
-  expect_message "$(said "$lib is neither in" "$lib нет ни в папке программы")"
+  expect_message "$(said "$lib is neither in" "$lib не найдена ни в папке программы")"
 }
 
 case_unwritable_folder() {
@@ -436,8 +443,8 @@ case_unwritable_folder() {
   QVLSIM_ARRIVE=1polls run
   [ "$status" = 1 ] || fail "exit status $status"
   expect_missing result.txt
-  expect_message "$(said '. qvlcapture keeps all its files beside itself, so it must live in a' \
-    '. qvlcapture хранит все свои файлы рядом с собой, поэтому она должна лежать в папке')"
+  expect_message "$(said ". qvlcapture keeps a run's files in its working folder, and that must be" \
+    '. qvlcapture хранит файлы запуска в рабочей папке, а она должна быть доступна')"
   ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
 }
 
@@ -460,6 +467,8 @@ case_second_run() {
   second=$pid
   if [ -n "$windows" ]; then
     find_window qvlcapture 20 >/dev/null || fail "the second start shows no message"
+    [ "$(xdotool search --onlyvisible --name "^$caption\$" | wc -l)" = 1 ] ||
+      fail "the refused start left its window open behind its message"
   else
     finish
     expect_refused "$(said 'A capture is already running in' 'уже идёт снятие отпечатка')"
@@ -497,23 +506,25 @@ hold() {  # another program holds file $1 open, sharing as $2 says (see hold_fil
 case_held_picture() {
   # A caller showing the last picture (GDI+ shares it for reading only) or an indexer looking at
   # it (sharing everything): the run answers all the same, scan.bmp is replaced as soon as the
-  # system allows it, and the exit status says when it is not this run's (7). Linux lets any file
+  # system allows it, and the exit status says when it is not this run's (7). A leftover
+  # scan.new.bmp that cannot be removed is never taken for this run's picture. Linux lets any file
   # be replaced: a folder of that name stands in for a held picture there.
-  local rows=$'read 7\nall 0'
-  [ -n "$windows" ] || rows='folder 7'
-  while read -r share exit_status; do
-    if [ $share = folder ]; then mkdir "$folder/scan.bmp"; else echo old >"$folder/scan.bmp"; fi
-    [ $share = folder ] || hold "$folder/scan.bmp" $share
+  local rows=$'scan.bmp read 7\nscan.bmp all 0\nscan.new.bmp read 0'
+  [ -n "$windows" ] || rows='scan.bmp folder 7'
+  while read -r held share exit_status; do
+    if [ $share = folder ]; then mkdir "$folder/$held"; else echo old >"$folder/$held"; fi
+    [ $share = folder ] || hold "$folder/$held" $share
     QVLSIM_ARRIVE=1polls run -CONTROL:$share
     expect "$exit_status" "-1\r\n$share\r\n"
     expect_no_box
-    expect_missing scan.new.bmp
-    case $share in
-      read) expect_file scan.bmp 'old\n' ;;
-      all) expect_outputs ;;
+    case $held:$share in
+      scan.bmp:read) expect_file scan.bmp 'old\n' ;;
+      scan.bmp:all) expect_outputs ;;
+      scan.new.bmp:*) expect_missing scan.bmp ;;
     esac
+    [ $held = scan.new.bmp ] || expect_missing scan.new.bmp
     [ -z "$holder" ] || { kill -9 $holder; wait $holder 2>/dev/null; holder=; }
-    rm -rf "$folder/scan.bmp"
+    rm -rf "${folder:?}/$held"
     QVLSIM_ARRIVE=1polls run -CONTROL:$share
     expect 0 "-1\r\n$share\r\n"
     expect_outputs
@@ -562,8 +573,8 @@ case_quiet() {
   # Unattended: no box waits for a person. Its message is in error.txt (UTF-8 with a mark),
   # which every run that gets past the locks removes first.
   local missing
-  missing=$(said "Cannot read $(native "$folder/staff.bin"): it is missing or is not a file" \
-    "Не удалось прочитать $(native "$folder/staff.bin"): его нет или это не файл")
+  missing=$(said "The database $(native "$folder/staff.bin") is missing, or is not a file. Ask the administrator to place it there, or to name it with -MFILE:." \
+    "База отпечатков $(native "$folder/staff.bin") не найдена, или по этому пути находится не файл. Обратитесь к администратору.")
   while IFS='|' read -r switches exit_status text; do
     QVLSIM_ARRIVE=never run -QUIET $switches
     expect "$exit_status" ''
@@ -616,7 +627,9 @@ case_guide() {
   unzip -q "$package" -d "$top/unpacked"
   folder=$top/unpacked/$(basename "$package" .zip)
   here=$(native "$folder")
-  cp "$build/sample_caller.exe" "$folder/samples/caller.exe"  # as an integrator builds caller.c
+  # As an integrator builds the C samples.
+  cp "$build/sample_caller.exe" "$folder/samples/caller.exe"
+  cp "$build/sample_add_record.exe" "$folder/samples/add_record.exe"
   block() { sed -n "/^\`\`\`$1\$/,/^\`\`\`\$/p" "$folder/README.md" | sed '1d;$d'; }
   { echo '@echo off'; block bat; } | sed 's/$/\r/' >"$folder/walkthrough.cmd"  # as typed: no echo
   shown=$(cd "$folder" && QVLSIM_ARRIVE=1polls "$WINE" cmd /c walkthrough.cmd </dev/null 2>/dev/null |

@@ -56,6 +56,8 @@ enum class Message {
   kNoWorkFolder,
   kLevelNotANumber,
   kLibraryThreadFault,
+  kMissingDatabase,
+  kDependenciesMissing,
   kCount
 };
 

@@ -18,13 +18,22 @@ std::set<std::string> Blanks(std::string_view text) {
   return names;
 }
 
-// A translation that drops or misspells a blank shows the user "{path}", or loses the path.
-TEST(Messages, EveryTextIsInBothLanguagesWithTheSameBlanks) {
+// A translation that drops or misspells a blank shows the user "{path}", or loses the path. Every
+// sentence ends with a full stop, or with the system's reason, which brings its own; fragments
+// that other messages take in end with neither.
+TEST(Messages, EveryTextIsInBothLanguagesWithTheSameBlanksAndEnding) {
+  const std::set<Message> fragments = {Message::kMatchLevel, Message::kRecordCount,
+                                       Message::kWindowsError, Message::kTheFile};
   for (int i = 0; i < static_cast<int>(Message::kCount); ++i) {
-    std::string_view english = MessageText(static_cast<Message>(i), Language::kEnglish);
-    std::string_view russian = MessageText(static_cast<Message>(i), Language::kRussian);
+    auto message = static_cast<Message>(i);
+    std::string_view english = MessageText(message, Language::kEnglish);
+    std::string_view russian = MessageText(message, Language::kRussian);
     EXPECT_EQ(Blanks(english), Blanks(russian)) << english;
     EXPECT_NE(russian.find("\xD0"), std::string_view::npos) << "not Russian: " << russian;
+    for (std::string_view text : {english, russian}) {
+      bool sentence = text.back() == '.' || text.substr(text.size() - 8) == "{reason}";
+      EXPECT_EQ(sentence, !fragments.count(message)) << text;
+    }
   }
 }
 

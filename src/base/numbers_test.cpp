@@ -36,8 +36,9 @@ TEST(ToInt16, HalvesToEvenWithinSixteenBits) {
 }
 
 TEST(NumberText, PlainShortestForm) {
-  const std::pair<double, const char*> cases[] = {{120, "120"},     {-1, "-1"},  {4.5, "4.5"},
-                                                  {2.3 - 1, "1.3"}, {-0.0, "0"}, {1e20, "1E+20"}};
+  const std::pair<double, const char*> cases[] = {{120, "120"},        {-1, "-1"},  {4.5, "4.5"},
+                                                  {2.3 - 1, "1.3"},    {-0.0, "0"}, {1e20, "1E+20"},
+                                                  {1234567, "1234567"}};
   for (auto [value, text] : cases) EXPECT_EQ(NumberText(value), text);
 }
 

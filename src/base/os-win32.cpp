@@ -47,8 +47,11 @@ std::string Narrow(std::wstring_view wide, UINT code_page, bool* lossy) {
 }
 
 Language UserLanguage() {
-  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::kRussian
-                                                                   : Language::kEnglish;
+  // A Russian office often runs an English Windows with Russian regional settings: the window
+  // speaks Russian there, and so must the messages.
+  bool russian = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ||
+                 PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) == LANG_RUSSIAN;
+  return russian ? Language::kRussian : Language::kEnglish;
 }
 
 std::string Win32ErrorText(DWORD code, std::string_view subject) {

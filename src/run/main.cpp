@@ -25,6 +25,9 @@ std::string g_error_file;  // error.txt, once the working folder is this run's
 // The message of a run that an error ends: into error.txt once the folder is this run's, and in
 // a box unless the caller asked for none.
 void Report(const std::string& message) {
+  // A message that ends with the system's reason ends with a full stop, as every other does (a
+  // crash report has its own, so nothing is allocated there).
+  if (!message.empty() && message.back() != '.') return Report(message + '.');
   if (!g_error_file.empty()) WriteErrorText(g_error_file, message);
   if (!g_quiet) ShowFatalError(message);
 }

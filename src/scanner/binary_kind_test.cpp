@@ -17,8 +17,21 @@ std::string Pe(unsigned machine, unsigned magic) {
   return header;
 }
 
-TEST(BinaryKind, PeHeadersAndTheAdviceForEach) {
+// The first bytes of an ELF file of `bits` for `machine`, little-endian.
+std::string Elf(int bits, unsigned machine) {
+  std::string header(0x40, '\0');
+  header.replace(0, 4, "\177ELF");
+  header[4] = static_cast<char>(bits / 32), header[5] = 1;
+  header[18] = static_cast<char>(machine), header[19] = static_cast<char>(machine >> 8);
+  return header;
+}
+
+TEST(BinaryKind, HeadersAndTheAdviceForEach) {
   const std::pair<std::string, std::optional<BinaryKind>> cases[] = {
+      {Elf(64, 183), BinaryKind{64, "ARM64"}},
+      {Elf(32, 3), BinaryKind{32, "x86"}},
+      {Elf(64, 62), BinaryKind{64, "x86-64"}},
+      {Elf(32, 40), BinaryKind{32, "ARM"}},
       {Pe(0x14C, 0x10B), BinaryKind{32, "x86"}},
       {Pe(0x8664, 0x20B), BinaryKind{64, "x86-64"}},
       {Pe(0xAA64, 0x20B), BinaryKind{64, "ARM64"}},

@@ -58,7 +58,9 @@ RunError WhyNotLoaded(const std::string& path, DWORD error) {
   if (error == ERROR_MOD_NOT_FOUND) {
     std::string missing = MissingDependencies(path);
     if (missing.empty()) return RunError(Say(Message::kSomeDependencyMissing, {{"path", path}}));
-    return RunError(Say(Message::kDependencyMissing, {{"path", path}, {"missing", missing}}));
+    Message several = missing.find(',') == std::string::npos ? Message::kDependencyMissing
+                                                             : Message::kDependenciesMissing;
+    return RunError(Say(several, {{"path", path}, {"missing", missing}}));
   }
   // Its DllMain failed, or faulted: the loader catches that and fails the load. A fault there is
   // the library's crash, as one in any of its calls.

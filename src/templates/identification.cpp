@@ -1,12 +1,16 @@
 #include "templates/identification.h"
 
+#include "base/error.h"
 #include "base/messages.h"
 #include "base/numbers.h"
+#include "base/os.h"
 #include "window/texts.h"
 
 namespace qvl {
 
 DatabaseBuffer ReadDatabase(StatusWindow& window, const std::string& path, bool one_to_many) {
+  // Nothing the person at the scanner can mend: the message says whom to ask.
+  if (!RegularFileLength(path)) throw RunError(Say(Message::kMissingDatabase, {{"path", path}}));
   window.ShowTimer(kReadingDatabase);
   DatabaseBuffer database = ReadDatabaseFile(path);
   window.ShowTimer("");

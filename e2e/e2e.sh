@@ -180,9 +180,13 @@ native() {  # a path as the program sees it
 # --- The cases -----------------------------------------------------------------------------
 
 case_captured() {
+  echo old >"$folder/scan.bmp"
+  local old_file=$(stat -c %i "$folder/scan.bmp")
   QVLSIM_ARRIVE=3polls run -CONTROL:A17
   expect 0 '-1\r\nA17\r\n'
   expect_outputs
+  # Replaced in one step (a new file in its place), never rewritten where a reader may see half.
+  [ "$(stat -c %i "$folder/scan.bmp")" != "$old_file" ] || fail "scan.bmp was rewritten in place"
 }
 
 case_timeout() {  # no finger (2), or the scanner reports something other than a print (4)
@@ -423,7 +427,7 @@ case_languages() {
     done <<EOF
 :|1|staff.bin is missing, or is not a file|staff.bin не найдена, или по этому пути находится не файл
 : >"$folder/staff.bin"; cp "$other" "$folder/$lib"|1|$lib is a |$lib — 
-hold "$folder/qvlcapture.lock" read|5|A capture is already running in|уже идёт снятие отпечатка
+hold "$folder/qvlcapture.lock" read|5|A capture is already running in $(native "$folder")|В папке $(native "$folder") уже идёт
 mkdir "$folder/result.txt"|1|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}
 EOF
   done
@@ -458,8 +462,12 @@ case_second_run() {
   # One run at a time per folder, however the folder is spelled (here through a symbolic link,
   # which Windows takes for another folder). A refused start whose message is still open holds
   # nothing; a killed run leaves the folder free.
-  local first second
+  local first second refused
   ln -s "$folder" "$top/link"
+  # The folder as the second start names it: Linux resolves the link to the program itself.
+  refused=$(native "$top/link")
+  [ -n "$windows" ] || refused=$folder
+  refused=$(said "A capture is already running in $refused" "В папке $refused уже идёт")
   QVLSIM_ARRIVE=file:$(native "$top/go") start -CONTROL:first
   first=$pid
   wait_for_prompt >/dev/null || fail "the first run does not ask for a finger"
@@ -471,7 +479,7 @@ case_second_run() {
       fail "the refused start left its window open behind its message"
   else
     finish
-    expect_refused "$(said 'A capture is already running in' 'уже идёт снятие отпечатка')"
+    expect_refused "$refused"
   fi
   touch "$top/go"
   pid=$first answer_boxes= finish
@@ -480,7 +488,7 @@ case_second_run() {
   expect 0 '-1\r\nthird\r\n'
   if [ -n "$windows" ]; then
     pid=$second finish
-    expect_refused "$(said 'A capture is already running in' 'уже идёт снятие отпечатка')"
+    expect_refused "$refused"
   fi
   QVLSIM_ARRIVE=never start -TIMEOUT:60
   wait_for_prompt >/dev/null || fail "the run to kill does not ask for a finger"

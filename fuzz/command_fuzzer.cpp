@@ -19,7 +19,8 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  for (const auto& arguments : {qvl::SplitArguments(text, ""), qvl::SplitArguments("", text)}) {
+  for (const auto& arguments : {qvl::SplitArguments(qvl::CommandSource(text, "")),
+                                qvl::SplitArguments(qvl::CommandSource("", text))}) {
     Check(arguments.size() <= 10);
     try {
       qvl::RunOptions options = qvl::ParseSwitches(arguments);
@@ -31,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // A number too large, or a level outside 16 bits: a clear error, as wanted.
     }
   }
-  if (std::optional<double> number = qvl::ReadLeadingNumber(text)) qvl::NumberText(*number);
+  std::optional<double> number = qvl::ReadLeadingNumber(text);
+  if (number) qvl::NumberText(*number);
+  Check(qvl::BeginsWithNumber(text) || number == 0.0);  // what is refused as no number reads as 0
   return 0;
 }

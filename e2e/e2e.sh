@@ -16,7 +16,7 @@ set -u
 cases='
 captured lwe7        timeout lw7          closed lw7           compare lw7
 odd_match lw         command_file lw      cyrillic_folder lwe
-no_template lw7      error_stops lw       wrong_library lw     no_library l7
+no_template lw7      error_stops lw       wrong_library lw     no_library lw7
 unwritable_folder l  second_run lw        held_picture lw      quoted lw
 crash lw7            languages lwe        qvlsim_arguments l   work_folder lw
 busy_scanner lw      quiet lw
@@ -439,6 +439,12 @@ case_no_library() {  # also with one in a folder on PATH, which is never loaded
   WINEPATH="Z:${top//\//\\}\\on_path" LD_LIBRARY_PATH=/nonexistent QVLSIM_ARRIVE=1polls run
   expect 1 ''
   expect_message "$(said "$lib is neither in" "$lib не найдена ни в папке программы")"
+  # The system folder the loader really searches: SysWOW64 for a 32-bit program on 64-bit Windows.
+  if [ -n "$windows" ]; then
+    local system=system32
+    [ "$WINE" = /usr/lib/wine/wine ] && [ "${WINEARCH:-}" != win32 ] && system=syswow64
+    grep -qiF "(C:\\windows\\$system)" "$top/messages" || fail "not $system: $(cat "$top/messages")"
+  fi
 }
 
 case_unwritable_folder() {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <io.h>
+
 #include <optional>
 
 #include "base/error.h"
+#include "base/fault.h"
 #include "base/file.h"
 #include "base/os.h"
 #include "base/win32_text.h"
@@ -53,6 +56,21 @@ TEST(CreateErrorMessage, BlamesTheFolderOnlyWhenItRefuses) {
     std::string message = error.what();
     EXPECT_EQ(message.find("must live in a folder"), std::string::npos) << message;
   }
+}
+
+// What Wine never shows end to end: a file handle that a helper process of the library would
+// inherit (and keep result.txt open with), and the system's own boxes before the program's.
+TEST(Win32Process, OutputsAreNotInheritedAndTheSystemShowsNoBox) {
+  ScopedTempDir dir;
+  std::FILE* file = OpenFile(dir.File("result.txt"), "wb");
+  ASSERT_TRUE(file);
+  DWORD flags = HANDLE_FLAG_INHERIT;
+  GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &flags);
+  std::fclose(file);
+  EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+  ReportFaults([](const std::string&, bool) { return 1; });
+  EXPECT_EQ(GetErrorMode() & (SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX),
+            UINT{SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX});
 }
 
 }  // namespace

@@ -13,21 +13,21 @@ void WriteErrorText(const std::string& path, std::string_view message) noexcept 
   WriteWholeFile(path, {"\xEF\xBB\xBF", message, "\r\n"});
 }
 
-std::string FileErrorMessage(Message failed, const std::string& path) {
-  return Say(failed, {{"path", path}, {"reason", SystemErrorText(path)}});
+std::string FileErrorMessage(Message failed, const std::string& path, SystemError error) {
+  return Say(failed, {{"path", path}, {"reason", SystemErrorText(error, path)}});
 }
 
-std::string CreateErrorMessage(const std::string& path) {
-  bool folder_refuses = FolderRefusesWriting(path);  // before the reason is looked up
-  std::string message = FileErrorMessage(Message::kCannotCreate, path);
-  if (!folder_refuses) return message;
+std::string CreateErrorMessage(const std::string& path, SystemError error) {
+  std::string message = FileErrorMessage(Message::kCannotCreate, path, error);
+  if (!FolderRefusesWriting(path, error)) return message;
   if (message.back() == '.') message.pop_back();  // the system's own full stop
   return Say(Message::kFolderRefusesWriting, {{"message", message}});
 }
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
-  file_ = OpenFile(path_, "wb");
-  if (!file_) throw RunError(CreateErrorMessage(path_));
+  SystemError error;
+  file_ = OpenFile(path_, "wb", &error);
+  if (!file_) throw RunError(CreateErrorMessage(path_, error));
 }
 
 OutputFile::~OutputFile() {
@@ -37,20 +37,21 @@ OutputFile::~OutputFile() {
 void OutputFile::Write(std::string_view bytes) {
   if (!file_) throw RunError(Say(Message::kWriteAfterClose, {{"path", path_}}));
   if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() || std::fflush(file_) != 0)
-    throw RunError(FileErrorMessage(Message::kCannotWrite, path_));
+    throw RunError(FileErrorMessage(Message::kCannotWrite, path_, LastSystemError()));
 }
 
 void OutputFile::Close() {
   std::FILE* file = file_;
   file_ = nullptr;
   if (file && std::fclose(file) != 0)
-    throw RunError(FileErrorMessage(Message::kCannotClose, path_));
+    throw RunError(FileErrorMessage(Message::kCannotClose, path_, LastSystemError()));
 }
 
 InputFile::InputFile(std::string path) : path_(std::move(path)) {
   if (!RegularFileLength(path_)) throw RunError(Say(Message::kMissingFile, {{"path", path_}}));
-  file_ = OpenFile(path_, "rb");
-  if (!file_) throw RunError(FileErrorMessage(Message::kCannotOpen, path_));
+  SystemError error;
+  file_ = OpenFile(path_, "rb", &error);
+  if (!file_) throw RunError(FileErrorMessage(Message::kCannotOpen, path_, error));
   // Measured on the open file: what is measured is what is read, through a link too.
   std::optional<std::uint64_t> length = OpenFileLength(file_);
   if (!length) {
@@ -64,7 +65,8 @@ InputFile::~InputFile() { std::fclose(file_); }
 
 std::size_t InputFile::Read(std::uint8_t* into, std::size_t size) {
   std::size_t got = std::fread(into, 1, size, file_);
-  if (std::ferror(file_)) throw RunError(FileErrorMessage(Message::kCannotRead, path_));
+  if (std::ferror(file_))
+    throw RunError(FileErrorMessage(Message::kCannotRead, path_, LastSystemError()));
   return got;
 }
 

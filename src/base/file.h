@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/os.h"
 
 namespace qvl {
 
@@ -61,9 +62,9 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteErrorText(const std::string& path, std::string_view message) noexcept;
 
 // The RunError message `failed` (kCannotRead, ...) for a path, with the system's reason.
-std::string FileErrorMessage(Message failed, const std::string& path);
+std::string FileErrorMessage(Message failed, const std::string& path, SystemError error);
 // The same for a file that could not be created. When its folder refuses writing, the user is
-// told that the program's folder is what is wrong.
-std::string CreateErrorMessage(const std::string& path);
+// told that the working folder is what is wrong.
+std::string CreateErrorMessage(const std::string& path, SystemError error);
 
 }  // namespace qvl

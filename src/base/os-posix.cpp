@@ -26,7 +26,10 @@ std::string ProgramFolder() {
   while ((length = readlink("/proc/self/exe", path.data(), path.size())) ==
          static_cast<ssize_t>(path.size()))
     path.resize(path.size() * 2);
-  if (length < 0) throw RunError(Say(Message::kNoProgramFolder, {{"reason", SystemErrorText()}}));
+  if (length < 0) {
+    throw RunError(
+        Say(Message::kNoProgramFolder, {{"reason", SystemErrorText(LastSystemError())}}));
+  }
   path.resize(static_cast<std::size_t>(length));
   return path.substr(0, path.rfind('/'));
 }
@@ -112,15 +115,14 @@ namespace {
 // Locks the file at `path` for this process's lifetime. False when another process holds it.
 bool LockFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) throw RunError(CreateErrorMessage(path));
+  if (fd < 0) throw RunError(CreateErrorMessage(path, LastSystemError()));
   // The descriptor stays open until the process ends, and the lock with it. Only a lock held
   // elsewhere means another run: on NFS, say, flock fails for reasons of its own.
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-  int error = errno;
+  SystemError error = LastSystemError();
   close(fd);
-  errno = error;
-  if (error == EWOULDBLOCK) return false;
-  throw RunError(FileErrorMessage(Message::kCannotLock, path));
+  if (error.code == EWOULDBLOCK) return false;
+  throw RunError(FileErrorMessage(Message::kCannotLock, path, error));
 }
 
 }  // namespace
@@ -144,12 +146,16 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-  return std::fopen(path.c_str(), (std::string(mode) + "e").c_str());  // e: O_CLOEXEC
+SystemError LastSystemError() { return {static_cast<unsigned long>(errno), true}; }
+
+std::FILE* OpenFile(const std::string& path, const char* mode, SystemError* error) {
+  std::FILE* file = std::fopen(path.c_str(), (std::string(mode) + "e").c_str());  // e: O_CLOEXEC
+  if (!file) *error = LastSystemError();
+  return file;
 }
 
-std::string SystemErrorText(std::string_view) {
-  int error = errno;
+std::string SystemErrorText(SystemError system_error, std::string_view) {
+  auto error = static_cast<int>(system_error.code);
   // In the language of the program's own words: Russian from the user's locale, where the
   // system has its messages; the C locale's English otherwise.
   static locale_t russian =
@@ -158,8 +164,8 @@ std::string SystemErrorText(std::string_view) {
   return std::strerror(error);
 }
 
-bool FolderRefusesWriting(const std::string&) {
-  return errno == EACCES || errno == EPERM || errno == EROFS;
+bool FolderRefusesWriting(const std::string&, SystemError error) {
+  return error.code == EACCES || error.code == EPERM || error.code == EROFS;
 }
 
 namespace {

@@ -91,7 +91,10 @@ std::string ProgramFolder() {
   while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
          path.size())
     path.resize(path.size() * 2);
-  if (length == 0) throw RunError(Say(Message::kNoProgramFolder, {{"reason", SystemErrorText()}}));
+  if (length == 0) {
+    throw RunError(
+        Say(Message::kNoProgramFolder, {{"reason", SystemErrorText(LastSystemError())}}));
+  }
   path.resize(length);
   return Narrow(path.substr(0, path.rfind(L'\\')));
 }
@@ -224,7 +227,8 @@ bool LockFolder(const std::string& folder) {
     if (lock != INVALID_HANDLE_VALUE) return true;
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION) return false;
-    if (error != ERROR_ACCESS_DENIED || attempt == 20) throw RunError(CreateErrorMessage(path));
+    if (error != ERROR_ACCESS_DENIED || attempt == 20)
+      throw RunError(CreateErrorMessage(path, {error, false}));
     Sleep(50);
   }
 }
@@ -251,26 +255,36 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-  SetLastError(0);
-  // N: not inherited, so a helper process the vendor's library starts never holds result.txt.
-  return _wfopen(Widen(path).c_str(), (Widen(mode) + L"N").c_str());
-}
-
-std::string SystemErrorText(std::string_view subject) {
+SystemError LastSystemError() {
   DWORD code = GetLastError();
-  return code != 0 ? Win32ErrorText(code, subject) : std::strerror(errno);
+  if (code != 0) return {code, false};
+  return {static_cast<unsigned long>(errno), true};
 }
 
-bool FolderRefusesWriting(const std::string& path) {
-  DWORD error = GetLastError();
+std::FILE* OpenFile(const std::string& path, const char* mode, SystemError* error) {
+  std::wstring wide_path = Widen(path), wide_mode = Widen(mode) + L"N";
+  // The runtime may fail before it asks the system: no stale code from an earlier call then.
+  SetLastError(0);
+  errno = 0;
+  // N: not inherited, so a helper process the vendor's library starts never holds result.txt.
+  std::FILE* file = _wfopen(wide_path.c_str(), wide_mode.c_str());
+  if (!file) *error = LastSystemError();
+  return file;
+}
+
+std::string SystemErrorText(SystemError error, std::string_view subject) {
+  if (error.c_runtime) return std::strerror(static_cast<int>(error.code));
+  return Win32ErrorText(static_cast<DWORD>(error.code), subject);
+}
+
+bool FolderRefusesWriting(const std::string& path, SystemError error) {
+  if (error.c_runtime || (error.code != ERROR_ACCESS_DENIED && error.code != ERROR_WRITE_PROTECT))
+    return false;
   // Windows denies access to a directory or a read-only file of that name too: the file is
   // what is wrong then.
   DWORD attributes = GetFileAttributesW(Widen(path).c_str());
-  SetLastError(error);
-  bool file_refuses = attributes != INVALID_FILE_ATTRIBUTES &&
-                      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
-  return (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) && !file_refuses;
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
 }
 
 namespace {

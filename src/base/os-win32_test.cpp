@@ -1,7 +1,6 @@
 // The Windows conversions and file errors in the situations that Wine cannot show end to end.
 
 #include <gtest/gtest.h>
-
 #include <io.h>
 
 #include <optional>
@@ -62,7 +61,8 @@ TEST(CreateErrorMessage, BlamesTheFolderOnlyWhenItRefuses) {
 // inherit (and keep result.txt open with), and the system's own boxes before the program's.
 TEST(Win32Process, OutputsAreNotInheritedAndTheSystemShowsNoBox) {
   ScopedTempDir dir;
-  std::FILE* file = OpenFile(dir.File("result.txt"), "wb");
+  SystemError error;
+  std::FILE* file = OpenFile(dir.File("result.txt"), "wb", &error);
   ASSERT_TRUE(file);
   DWORD flags = HANDLE_FLAG_INHERIT;
   GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &flags);

@@ -49,10 +49,10 @@ LibraryPath LibraryWritablePath(const std::string& folder, const std::string& na
 bool WriteWholeFile(const std::string& path,
                     std::initializer_list<std::string_view> parts) noexcept;
 
-// Removes a file; a missing file is no failure. False with the reason in SystemErrorText().
+// Removes a file; a missing file is no failure.
 bool RemoveFile(const std::string& path);
 // Moves `from` over `to` in one step, so `to` is never missing or half written. False with the
-// reason in SystemErrorText(), for one when another program holds `to` open.
+// for one when another program holds `to` open.
 bool MoveOver(const std::string& from, const std::string& to);
 
 // The file that holds a program folder for one run. Every spelling of the folder, and every
@@ -75,14 +75,25 @@ bool IsFolder(const std::string& path);
 // nullopt when it is no UTF-8 or a character has no form there.
 std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
 
+// Why a call to the system failed, taken at the failing call and handed on from there: nothing
+// in between can overwrite it. Windows: the system's error code, or the C runtime's errno where
+// the runtime failed without the system; elsewhere errno.
+struct SystemError {
+  unsigned long code = 0;
+  bool c_runtime = false;
+};
+// The reason of the call that has just failed.
+SystemError LastSystemError();
+// Its text in the user's language; `subject` (a path) fills the places where the system's
+// message names the file.
+std::string SystemErrorText(SystemError error, std::string_view subject = {});
+// Whether `error`, from creating `path`, means that its folder refuses writing (access denied,
+// read-only media), rather than something about the file itself.
+bool FolderRefusesWriting(const std::string& path, SystemError error);
+
 // Opens a file like fopen, with a UTF-8 path, never inherited by a process the library starts.
-// Returns nullptr with the reason in errno or the system's last error, which SystemErrorText() then
-// describes; `subject` (a path) fills the places where the system's message names the file.
-std::FILE* OpenFile(const std::string& path, const char* mode);
-std::string SystemErrorText(std::string_view subject = {});
-// Whether the last failure to create `path` means that its folder refuses writing (access
-// denied, read-only media), rather than something about the file itself.
-bool FolderRefusesWriting(const std::string& path);
+// nullptr with the reason in `error`.
+std::FILE* OpenFile(const std::string& path, const char* mode, SystemError* error);
 
 // Length of a regular file, through a symbolic link to it too; nullopt when the path is missing
 // or is not a regular file.

@@ -33,3 +33,7 @@ echo "== 3. Identification: 1,000 records, finger 7 in three of them (their numb
 ./qvlsim database --fingers 1000 --include 7@12 --include 7@500 --include 7@999 --out staff.bin
 QVLSIM_FINGER=7 QVLSIM_ARRIVE=1polls ./qvlcapture -CVERIMATCH -MFILE:staff.bin -CONTROL:A17 \
   2>/dev/null && show $?
+
+echo "== 4. Unattended: -QUIET, and no finger comes within the timeout"
+QVLSIM_ARRIVE=never ./qvlcapture -QUIET -TIMEOUT:0 -CONTROL:kiosk 2>/dev/null ||
+  echo "-- exit status $? (2: timed out); no box waited; error.txt: $(sed 's/^\xef\xbb\xbf//' error.txt)"

@@ -3,6 +3,7 @@
 // writes with plain system calls: the thread that faulted may hold any lock (the allocator's,
 // the dynamic loader's).
 
+#include <dlfcn.h>
 #include <link.h>
 #include <signal.h>
 #include <ucontext.h>
@@ -51,25 +52,43 @@ void OnFault(int signal, siginfo_t* info, void* context) {
   _exit(g_show(report, in_library));
 }
 
-// The program's own image: the first object the dynamic loader lists.
-int FindProgram(dl_phdr_info* info, std::size_t, void*) {
-  std::uintptr_t begin = UINTPTR_MAX, end = 0;
+struct Extent {
+  std::uintptr_t bias, begin, end;
+};
+
+// The loaded segments of the object whose load bias is the one sought.
+int MeasureObject(dl_phdr_info* info, std::size_t, void* data) {
+  auto* extent = static_cast<Extent*>(data);
+  if (info->dlpi_addr != extent->bias) return 0;
   for (int i = 0; i < info->dlpi_phnum; ++i) {
     const ElfW(Phdr)& segment = info->dlpi_phdr[i];
     if (segment.p_type != PT_LOAD) continue;
     std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
-    if (start < begin) begin = start;
-    if (start + segment.p_memsz > end) end = start + segment.p_memsz;
+    if (start < extent->begin) extent->begin = start;
+    if (start + segment.p_memsz > extent->end) extent->end = start + segment.p_memsz;
   }
-  KnowProgram("qvlcapture", begin, end);
-  return 1;  // the first one only
+  return 1;
 }
 
 }  // namespace
 
+void ModuleExtent(void* module, std::uintptr_t* begin, std::uintptr_t* end) {
+  link_map* map = nullptr;
+  Extent extent{0, UINTPTR_MAX, 0};
+  if (!module) module = dlopen(nullptr, RTLD_NOW);  // the program, already loaded
+  if (dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map) {
+    extent.bias = map->l_addr;
+    dl_iterate_phdr(MeasureObject, &extent);
+  }
+  *begin = extent.begin;
+  *end = extent.end;
+}
+
 void ReportFaults(ShowReport show) {
   g_show = show;
-  dl_iterate_phdr(FindProgram, nullptr);
+  std::uintptr_t begin, end;
+  ModuleExtent(nullptr, &begin, &end);
+  KnowProgram("qvlcapture", begin, end);
   static char stack[64 * 1024];
   stack_t own_stack = {};
   own_stack.ss_sp = stack;

@@ -104,14 +104,21 @@ LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
+void ModuleExtent(void* module, std::uintptr_t* begin, std::uintptr_t* end) {
+  MODULEINFO info = {};
+  HMODULE handle = module ? static_cast<HMODULE>(module) : GetModuleHandleW(nullptr);
+  K32GetModuleInformation(GetCurrentProcess(), handle, &info, sizeof info);
+  *begin = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
+  *end = *begin + info.SizeOfImage;
+}
+
 void ReportFaults(ShowReport show) {
   g_show = show;
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_run_thread, 0,
                   FALSE, DUPLICATE_SAME_ACCESS);
-  MODULEINFO program = {};
-  K32GetModuleInformation(GetCurrentProcess(), GetModuleHandleW(nullptr), &program, sizeof program);
-  auto begin = reinterpret_cast<std::uintptr_t>(program.lpBaseOfDll);
-  KnowProgram("qvlcapture.exe", begin, begin + program.SizeOfImage);
+  std::uintptr_t begin, end;
+  ModuleExtent(nullptr, &begin, &end);
+  KnowProgram("qvlcapture.exe", begin, end);
   g_fault = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (g_fault && !CreateThread(nullptr, 0, Reporter, nullptr, 0, &g_reporter_id)) {
     CloseHandle(g_fault);

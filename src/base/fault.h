@@ -33,6 +33,10 @@ class LibraryLoad {
 // whichever thread it happens, a thread of the library's own included.
 void BlameLibrary(std::uintptr_t begin, std::uintptr_t end);
 
+// Where a loaded module lies in memory, [begin, end): `module` is what the platform's loader
+// returned (dlopen, LoadLibrary), or nullptr for the program itself.
+void ModuleExtent(void* module, std::uintptr_t* begin, std::uintptr_t* end);
+
 // Marks a call into the scanner library. The report names it as the call that was running: a
 // hint, as the fault may be on a thread of the library's own.
 class LibraryCall {

@@ -174,4 +174,9 @@ RunOptions ParseSwitches(const std::vector<std::string>& arguments) {
   return options;
 }
 
+RunOptions TakeCommand(const std::string& program_folder, const std::string& command_line_tail) {
+  std::string text = ReadCommandText(program_folder);
+  return ParseSwitches(SplitArguments(CommandSource(text, command_line_tail)));
+}
+
 }  // namespace qvl

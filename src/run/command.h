@@ -42,4 +42,7 @@ std::vector<std::string> SplitArguments(std::string_view source, std::size_t max
 // switch.
 RunOptions ParseSwitches(const std::vector<std::string>& arguments);
 
+// The caller's switches, from command.txt in `program_folder` or from the command line tail.
+RunOptions TakeCommand(const std::string& program_folder, const std::string& command_line_tail);
+
 }  // namespace qvl

@@ -75,11 +75,6 @@ void Compare(const RunContext& context, RunState& state) {
 
 }  // namespace
 
-RunOptions TakeCommand(const std::string& program_folder, const std::string& command_line_tail) {
-  std::string text = ReadCommandText(program_folder);
-  return ParseSwitches(SplitArguments(CommandSource(text, command_line_tail)));
-}
-
 std::string WorkingFolder(const std::string& program_folder, const RunOptions& options) {
   if (options.work_folder.empty()) return program_folder;
   std::string path = AnsiToPath(options.work_folder);

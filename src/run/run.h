@@ -36,9 +36,6 @@ struct RunContext {
   std::string intake_error;
 };
 
-// The caller's switches, from command.txt in `program_folder` or from the command line tail.
-RunOptions TakeCommand(const std::string& program_folder, const std::string& command_line_tail);
-
 // The folder of the run's files: -WORKDIR: (full, or relative to the program's folder), else
 // the program's folder. One that does not exist is a RunError.
 std::string WorkingFolder(const std::string& program_folder, const RunOptions& options);

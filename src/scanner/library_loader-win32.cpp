@@ -1,6 +1,4 @@
 #include <windows.h>
-// After windows.h, which it needs.
-#include <psapi.h>
 
 #include "base/error.h"
 #include "base/messages.h"
@@ -104,13 +102,6 @@ void* LoadScannerLibrary(std::string& loaded) {
 
 void* FindLibrarySymbol(void* library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
-void LibraryExtent(void* library, std::uintptr_t* begin, std::uintptr_t* end) {
-  MODULEINFO info = {};
-  K32GetModuleInformation(GetCurrentProcess(), static_cast<HMODULE>(library), &info, sizeof info);
-  *begin = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
-  *end = *begin + info.SizeOfImage;
 }
 
 }  // namespace qvl

@@ -3,7 +3,6 @@
 // Loading the scanner library: one implementation per platform (library_loader-posix.cpp,
 // library_loader-win32.cpp). The library is never unloaded; the process end releases it.
 
-#include <cstdint>
 #include <string>
 
 namespace qvl {
@@ -20,8 +19,5 @@ void* LoadScannerLibrary(std::string& path);
 
 // The address of an exported function, or nullptr when the library has none of that name.
 void* FindLibrarySymbol(void* library, const char* name);
-
-// Where the loaded library lies in memory: [begin, end).
-void LibraryExtent(void* library, std::uintptr_t* begin, std::uintptr_t* end);
 
 }  // namespace qvl

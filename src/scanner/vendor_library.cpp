@@ -67,7 +67,7 @@ class VendorScannerLibrary : public ScannerLibrary {
         library = LoadScannerLibrary(path_);
       }
       std::uintptr_t begin, end;
-      LibraryExtent(library, &begin, &end);
+      ModuleExtent(library, &begin, &end);
       BlameLibrary(begin, end);
 #define QVL_RESOLVE(name, params) \
   api_.name = reinterpret_cast<name##Fn>(Resolve(library, path_, #name));

@@ -8,6 +8,10 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "finger.h"
 #include "scanner/qvl_api.h"
 
@@ -89,14 +93,24 @@ void Delay(const char* operation) {
   bool delayed = std::getenv("QVLSIM_DELAY_CALLS") ? Listed("QVLSIM_DELAY_CALLS", operation)
                                                    : std::strcmp(operation, "match") != 0;
   if (ms > 0 && delayed) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  // A driver stuck on a USB reset: QVLSIM_HANG names the calls that never return (the names
+  // above, or image for poll and save for bmp).
+  const char* alias = std::strcmp(operation, "poll") == 0  ? "image"
+                      : std::strcmp(operation, "bmp") == 0 ? "save"
+                                                           : operation;
+  if (Listed("QVLSIM_HANG", operation) || Listed("QVLSIM_HANG", alias)) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
 }
 
 // Old vendor code fails hard: QVLSIM_CRASH makes QvlProcess fault, as `access` (a write through
-// a null pointer), `illegal` (an undefined instruction), `divide` (an integer division by 0) or
-// `stack` (endless recursion); `thread` makes a thread of the library's own write through a null
-// pointer 300 ms after the device opens, while no call of the library runs; `load` makes the
-// library's start-up code write through a null pointer as it loads. Never caught early by a
-// sanitizer: the fault itself is what the program must meet.
+// a null pointer), `illegal` (an undefined instruction), `divide` (an integer division by 0),
+// `stack` (endless recursion) or `heap` (a write through a null pointer while it holds the
+// process heap's lock, on Windows; elsewhere as `access`); `thread` makes a thread of the
+// library's own write through a null pointer 300 ms after the device opens, while no call of the
+// library runs, and `thread_system` makes it hand memset a bad pointer, so the fault is in the
+// system's code; `load` makes the library's start-up code write through a null pointer as it
+// loads. Never caught early by a sanitizer: the fault itself is what the program must meet.
 bool CrashIs(const char* kind) {
   const char* set = std::getenv("QVLSIM_CRASH");
   return set && std::strcmp(set, kind) == 0;
@@ -114,6 +128,12 @@ __attribute__((no_sanitize("address", "undefined"))) void Crash() {
   volatile int* volatile nowhere = nullptr;  // volatile: no compiler may drop what follows
   volatile int divisor = 0;
   if (CrashIs("access")) *nowhere = 1;
+  if (CrashIs("heap")) {
+#ifdef _WIN32
+    HeapLock(GetProcessHeap());
+#endif
+    *nowhere = 1;
+  }
   if (CrashIs("illegal")) __builtin_trap();
   if (CrashIs("divide")) divisor = 1000 / divisor;
   if (CrashIs("stack")) Recurse(0);
@@ -129,6 +149,10 @@ __attribute__((no_sanitize("address", "undefined"))) bool CrashAsItLoads() {
 
 __attribute__((no_sanitize("address", "undefined"))) void CrashOnOwnThread() {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  if (CrashIs("thread_system")) {
+    void* (*volatile set)(void*, int, std::size_t) = std::memset;  // a real call into the system
+    set(reinterpret_cast<void*>(16), 0, 64);
+  }
   volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
 }
@@ -140,7 +164,7 @@ QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
   if (Fails("open")) return -1;
   g_device.open = true;
   g_device.opened_at = Clock::now();
-  if (CrashIs("thread")) std::thread(CrashOnOwnThread).detach();
+  if (CrashIs("thread") || CrashIs("thread_system")) std::thread(CrashOnOwnThread).detach();
   g_device.polls = 0;
   // Two runs of one finger differ a little, unless a test pins the noise with QVLSIM_SEED.
   g_device.noise_seed = static_cast<std::uint32_t>(EnvNumber(
@@ -184,6 +208,13 @@ QVL_EXPORT int32_t QVL_CALL QvlSaveClrBMPFile(const char* ansi_path,
                                               const uint8_t* processed_image) {
   Delay("bmp");
   if (Fails("bmp")) return -1;
+  if (Fails("bmp_short")) {  // gives up after the first bytes, as on a full disk
+    if (std::FILE* file = std::fopen(ansi_path, "wb")) {
+      std::fputs("BM", file);
+      std::fclose(file);
+    }
+    return -1;
+  }
   return qvlsim::SaveBmp(ansi_path, processed_image) ? 0 : -1;
 }
 

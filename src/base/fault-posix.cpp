@@ -6,9 +6,11 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/fault.h"
@@ -16,7 +18,11 @@
 namespace qvl {
 namespace {
 
-ShowReport g_show = nullptr;
+volatile sig_atomic_t g_last_status = 1;
+
+pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+void OnAlarm(int) { _exit(g_last_status); }
 
 const char* SignalName(int signal) {
   switch (signal) {
@@ -45,11 +51,14 @@ std::uintptr_t FaultAddress([[maybe_unused]] const siginfo_t* info,
 
 void OnFault(int signal, siginfo_t* info, void* context) {
   std::uintptr_t address = FaultAddress(info, context);
+  bool own = OnOwnThread();
+  std::optional<int> status = BeginFaultReport(address, own);
+  if (!status) {
+    for (;;) pause();  // another thread's report ends the process
+  }
   static char where[512];
   DescribeAddress(address, where, sizeof where);
-  bool in_library;
-  const std::string& report = FaultReport(SignalName(signal), address, where, &in_library);
-  _exit(g_show(report, in_library));
+  ShowAndEnd(FaultReport(SignalName(signal), address, where, own), *status);
 }
 
 struct Extent {
@@ -84,8 +93,22 @@ void ModuleExtent(void* module, std::uintptr_t* begin, std::uintptr_t* end) {
   *end = extent.end;
 }
 
-void ReportFaults(ShowReport show) {
-  g_show = show;
+std::uint64_t ThisThreadId() { return static_cast<std::uint64_t>(ThreadId()); }
+
+void EndProcessNow(int status) { _exit(status); }
+
+void EndProcessAfter(int status, int seconds) {
+  g_last_status = status;
+  struct sigaction action = {};
+  action.sa_handler = OnAlarm;
+  sigaction(SIGALRM, &action, nullptr);
+  alarm(static_cast<unsigned>(seconds));
+}
+
+// Nobody waits at a console: the report ends the process as soon as it is written.
+void AwaitPerson() {}
+
+void InstallFaultHandler() {
   std::uintptr_t begin, end;
   ModuleExtent(nullptr, &begin, &end);
   KnowProgram("qvlcapture", begin, end);

@@ -6,6 +6,7 @@
 // After windows.h, which it needs.
 #include <psapi.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -14,8 +15,6 @@
 
 namespace qvl {
 namespace {
-
-ShowReport g_show = nullptr;
 
 // The system's own names for the faults old native code commits.
 const char* ExceptionName(DWORD code) {
@@ -40,15 +39,20 @@ const char* ExceptionName(DWORD code) {
 // The fault to report, handed from the thread that faulted to the reporter.
 DWORD g_code = 0;
 std::uintptr_t g_address = 0;
-HANDLE g_fault = nullptr;       // set when a fault is to be reported
-DWORD g_reporter_id = 0;        // the reporter thread
-volatile LONG g_reporting = 0;  // a fault is being reported
-HANDLE g_run_thread = nullptr;  // the thread that carries the run
-DWORD g_faulting_thread_id = 0;
+bool g_on_own_thread = false;
+int g_status = 1;
+HANDLE g_fault = nullptr;  // set when a fault is to be reported
+DWORD g_reporter_id = 0;   // the reporter thread
+
+// The last resort: armed, it ends the process after a while unless a person is awaited.
+HANDLE g_arm = nullptr, g_disarm = nullptr;
+volatile LONG g_last_status = 1, g_last_seconds = 0;
 
 // Words and shows the report, then ends the process. Runs on the reporter thread, prepared at
 // start with a whole stack of its own, so a stack overflow (which leaves the faulting thread
-// almost none) or a fault on a thread of the library's own is reported all the same.
+// almost none) or a fault on a thread of the library's own is reported all the same. The thread
+// that faulted may hold any lock: the last resort, armed before, ends the process if the report
+// meets one.
 void Report() {
   char fault[64];
   std::snprintf(fault, sizeof fault, "%s 0x%08lX", ExceptionName(g_code),
@@ -70,32 +74,39 @@ void Report() {
   } else {
     DescribeAddress(g_address, where, sizeof where);
   }
-  // A fault on a thread of the library's own: the run stops where it is, so that it writes no
-  // answer while the report waits for the user.
-  if (g_run_thread && g_faulting_thread_id != GetThreadId(g_run_thread))
-    SuspendThread(g_run_thread);
-  bool in_library;
-  const std::string& report = FaultReport(fault, g_address, where, &in_library);
-  // Not ExitProcess: that would run the faulty library's code again as it unloads.
-  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(g_show(report, in_library)));
+  ShowAndEnd(FaultReport(fault, g_address, where, g_on_own_thread), g_status);
 }
 
 DWORD WINAPI Reporter(void*) {
+  KnowOwnThread();
   WaitForSingleObject(g_fault, INFINITE);
   Report();
   return 0;
 }
 
+DWORD WINAPI LastResort(void*) {
+  KnowOwnThread();
+  WaitForSingleObject(g_arm, INFINITE);
+  if (WaitForSingleObject(g_disarm, static_cast<DWORD>(g_last_seconds) * 1000) == WAIT_TIMEOUT)
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(g_last_status));
+  return 0;
+}
+
 LONG WINAPI OnFault(EXCEPTION_POINTERS* pointers) {
-  if (InterlockedExchange(&g_reporting, 1) != 0) {
+  auto address = reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
+  bool own = OnOwnThread();
+  std::optional<int> status = BeginFaultReport(address, own);
+  if (!status) {
     // A fault in the report itself ends the process at once; any other thread waits for the
     // report under way to end it.
-    if (GetCurrentThreadId() == g_reporter_id || !g_fault) TerminateProcess(GetCurrentProcess(), 1);
+    if (GetCurrentThreadId() == g_reporter_id || !g_fault)
+      TerminateProcess(GetCurrentProcess(), static_cast<UINT>(g_status));
     Sleep(INFINITE);
   }
-  g_faulting_thread_id = GetCurrentThreadId();
   g_code = pointers->ExceptionRecord->ExceptionCode;
-  g_address = reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
+  g_address = address;
+  g_on_own_thread = own;
+  g_status = *status;
   if (!g_fault) Report();  // no reporter could be prepared: report here, as far as it goes
   SetEvent(g_fault);
   Sleep(INFINITE);  // the reporter ends the process
@@ -112,13 +123,39 @@ void ModuleExtent(void* module, std::uintptr_t* begin, std::uintptr_t* end) {
   *end = *begin + info.SizeOfImage;
 }
 
-void ReportFaults(ShowReport show) {
-  g_show = show;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_run_thread, 0,
-                  FALSE, DUPLICATE_SAME_ACCESS);
+std::uint64_t ThisThreadId() { return static_cast<std::uint64_t>(GetCurrentThreadId()); }
+
+// Not ExitProcess: that would run the library's code again as it unloads, and wait for the
+// loader's lock, which a hung or faulting library thread may hold.
+void EndProcessNow(int status) {
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  for (;;) Sleep(INFINITE);
+}
+
+void EndProcessAfter(int status, int seconds) {
+  InterlockedExchange(&g_last_status, status);
+  InterlockedExchange(&g_last_seconds, seconds);
+  if (g_arm) SetEvent(g_arm);
+}
+
+void AwaitPerson() {
+  // The box allocates from the process heap: when a thread that will never run again holds it,
+  // this waits, and the last resort ends the process.
+  HeapLock(GetProcessHeap());
+  HeapUnlock(GetProcessHeap());
+  if (g_disarm) SetEvent(g_disarm);
+}
+
+void InstallFaultHandler() {
   std::uintptr_t begin, end;
   ModuleExtent(nullptr, &begin, &end);
   KnowProgram("qvlcapture.exe", begin, end);
+  g_arm = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_disarm = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (g_arm && g_disarm && !CreateThread(nullptr, 0, LastResort, nullptr, 0, nullptr)) {
+    CloseHandle(g_arm);
+    g_arm = nullptr;
+  }
   g_fault = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (g_fault && !CreateThread(nullptr, 0, Reporter, nullptr, 0, &g_reporter_id)) {
     CloseHandle(g_fault);

@@ -1,7 +1,12 @@
 #include "base/fault.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "base/messages.h"
 
@@ -31,31 +36,137 @@ const char* BaseName(const char* path) {
   return name;
 }
 
-// The library's own code, or the system's code that it called (memcpy with its bad pointer),
-// or anything while it loads; never the program's own code.
-bool InLibrary(std::uintptr_t address) {
-  if (g_start_routine || (address >= g_library_begin && address < g_library_end)) return true;
-  bool in_program = address >= g_program_begin && address < g_program_end;
-  return g_entry_point && !in_program;
+ShowReport g_show = nullptr;
+FaultEndings g_endings{};
+std::atomic<bool> g_ending{false};  // a report is under way
+std::atomic<std::uint64_t> g_own_threads[8];  // the threads the program started
+
+// The watch over the library's calls: the call under way and when it must have returned. Never
+// destroyed: the watching thread still waits on it as the process exits.
+struct Watch {
+  std::mutex mutex;
+  std::condition_variable changed;
+  const char* call = nullptr;
+  std::chrono::steady_clock::time_point deadline;
+};
+Watch& g_watch = *new Watch;
+
+[[noreturn]] void Hold() {
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+void WatchCall(const char* call) {
+  std::lock_guard<std::mutex> lock(g_watch.mutex);
+  g_watch.call = call;
+  g_watch.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLibraryCallSeconds);
+  if (call) g_watch.changed.notify_one();
+}
+
+[[noreturn]] void ReportHang(const char* call) {
+  if (g_ending.exchange(true)) Hold();
+  EndProcessAfter(g_endings.library_hung, kReportSeconds);
+  char seconds[16];
+  std::snprintf(seconds, sizeof seconds, "%d", kLibraryCallSeconds);
+  g_report.clear();
+  AppendSaid(g_report, Message::kLibraryHung,
+             {{"library", g_library ? std::string_view(*g_library) : std::string_view()},
+              {"entry_point", call},
+              {"seconds", seconds}});
+  ShowAndEnd(g_report, g_endings.library_hung);
+}
+
+void WatchCalls() {
+  KnowOwnThread();
+  std::unique_lock<std::mutex> lock(g_watch.mutex);
+  for (;;) {
+    if (!g_watch.call) {
+      g_watch.changed.wait(lock);
+    } else if (g_watch.changed.wait_until(lock, g_watch.deadline) == std::cv_status::timeout &&
+               g_watch.call && std::chrono::steady_clock::now() >= g_watch.deadline) {
+      const char* call = g_watch.call;
+      lock.unlock();
+      ReportHang(call);
+    }
+  }
 }
 
 }  // namespace
 
+void ReportFaults(ShowReport show, FaultEndings endings) {
+  g_show = show;
+  g_endings = endings;
+  KnowOwnThread();
+  InstallFaultHandler();
+  std::thread(WatchCalls).detach();
+}
+
+bool BlamesLibrary(std::uintptr_t address, bool on_own_thread) {
+  if (!g_library) return false;
+  if (!on_own_thread || g_start_routine) return true;
+  if (address >= g_library_begin && address < g_library_end) return true;
+  bool in_program = address >= g_program_begin && address < g_program_end;
+  return g_entry_point && !in_program;
+}
+
+std::optional<int> BeginFaultReport(std::uintptr_t address, bool on_own_thread) {
+  if (g_ending.exchange(true)) return std::nullopt;
+  int status =
+      BlamesLibrary(address, on_own_thread) ? g_endings.library_crash : g_endings.program_crash;
+  EndProcessAfter(status, kReportSeconds);
+  return status;
+}
+
+void ShowAndEnd(const std::string& report, int status) {
+  if (g_show) g_show(report);
+  EndProcessNow(status);
+}
+
+void HoldIfEnding() {
+  if (g_ending) Hold();
+}
+
+void KnowOwnThread() {
+  for (auto& slot : g_own_threads) {
+    std::uint64_t free = 0;
+    if (slot.compare_exchange_strong(free, ThisThreadId())) return;
+  }
+}
+
+bool OnOwnThread() {
+  std::uint64_t self = ThisThreadId();
+  for (const auto& slot : g_own_threads) {
+    if (slot == self) return true;
+  }
+  return false;
+}
+
 LibraryLoad::LibraryLoad(const std::string& path, const char* start_routine) {
   g_library = &path;
   g_start_routine = start_routine;
+  WatchCall(start_routine);
 }
 
-LibraryLoad::~LibraryLoad() { g_start_routine = nullptr; }
+LibraryLoad::~LibraryLoad() {
+  WatchCall(nullptr);
+  g_start_routine = nullptr;
+  HoldIfEnding();
+}
 
 void BlameLibrary(std::uintptr_t begin, std::uintptr_t end) {
   g_library_begin = begin;
   g_library_end = end;
 }
 
-LibraryCall::LibraryCall(const char* entry_point) { g_entry_point = entry_point; }
+LibraryCall::LibraryCall(const char* entry_point) {
+  g_entry_point = entry_point;
+  WatchCall(entry_point);
+}
 
-LibraryCall::~LibraryCall() { g_entry_point = nullptr; }
+LibraryCall::~LibraryCall() {
+  WatchCall(nullptr);
+  g_entry_point = nullptr;
+  HoldIfEnding();  // a call that returns while its hang is reported
+}
 
 void KnowProgram(const char* name, std::uintptr_t begin, std::uintptr_t end) {
   g_program_name = name;
@@ -82,12 +193,13 @@ void DescribeAddress(std::uintptr_t address, char* out, std::size_t size) {
 }
 
 const std::string& FaultReport(std::string_view fault, std::uintptr_t address,
-                               std::string_view where, bool* in_library) {
+                               std::string_view where, bool on_own_thread) {
   g_report.clear();
-  *in_library = g_library && InLibrary(address);
-  if (!*in_library) {
+  if (!BlamesLibrary(address, on_own_thread)) {
     AppendSaid(g_report, Message::kProgramFault, {{"fault", fault}, {"where", where}});
-  } else if (const char* call = g_start_routine ? g_start_routine : g_entry_point) {
+  } else if (const char* call = !on_own_thread    ? nullptr
+                                : g_start_routine ? g_start_routine
+                                                  : g_entry_point) {
     AppendSaid(
         g_report, Message::kLibraryFault,
         {{"library", *g_library}, {"entry_point", call}, {"fault", fault}, {"where", where}});

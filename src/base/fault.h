@@ -7,17 +7,39 @@
 // decides whom to blame and words the report.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace qvl {
 
-// Shows the report of a fault, in the scanner library or not, and says the exit status to end
-// with. It runs where the fault happened (on Linux inside a signal handler), so it must neither
-// allocate nor take a lock.
-using ShowReport = int (*)(const std::string& report, bool in_library);
-// From now on a fault is shown through `show`, and then the process ends.
-void ReportFaults(ShowReport show);
+// Shows the report of a fault or of a hung library call. It runs where the fault happened (on
+// Linux inside a signal handler), so it should neither allocate nor take a lock; whatever it
+// meets, the process ends with the ending's status within kReportSeconds.
+using ShowReport = void (*)(const std::string& report);
+// The exit statuses of the endings a report tells of.
+struct FaultEndings {
+  int library_crash;
+  int program_crash;
+  int library_hung;
+};
+inline constexpr int kReportSeconds = 5;
+// A call into the scanner library (or its start-up routine) that has not returned after this
+// long is taken for hung: a driver stuck on a USB reset must not hold a terminal for ever.
+inline constexpr int kLibraryCallSeconds = 30;
+// From now on a fault, or a library call past its deadline, is shown through `show`, and then
+// the process ends with the status of its ending.
+void ReportFaults(ShowReport show, FaultEndings endings);
+
+// A report is about to wait for a person (a message box): from here on the process no longer
+// ends by itself, unless the system's heap is held by a thread that will never let it go.
+void AwaitPerson();
+// The run calls this before it writes an answer: once a report is under way, it waits here for
+// the report to end the process.
+void HoldIfEnding();
+// Marks the calling thread as the program's own: a fault on any other thread is the library's.
+void KnowOwnThread();
+bool OnOwnThread();
 
 // While the scanner library at `path` loads, every fault is its own: only its start-up routine
 // (`start_routine`) runs then. `path` is filled in before that code runs, and must outlive this.
@@ -54,10 +76,31 @@ void DescribeAddress(std::uintptr_t address, char* out, std::size_t size);
 // The program's own image, for DescribeAddress.
 void KnowProgram(const char* name, std::uintptr_t begin, std::uintptr_t end);
 
+// Whether a fault at `address` is the scanner library's: anything on a thread the program did
+// not start, and on the program's own threads the library's code, the system's code it called
+// (memcpy with its bad pointer), and anything while it loads.
+bool BlamesLibrary(std::uintptr_t address, bool on_own_thread);
 // The report of `fault` (the system's name for it) at `address`, described as `where`, in room
-// set aside at start: a fault inside the allocator must not need the allocator. `in_library`
-// says whom it blames.
+// set aside at start: a fault inside the allocator must not need the allocator.
 const std::string& FaultReport(std::string_view fault, std::uintptr_t address,
-                               std::string_view where, bool* in_library);
+                               std::string_view where, bool on_own_thread);
+
+// For the platform's handlers (fault-posix.cpp, fault-win32.cpp).
+// Begins the report of a fault at `address` and says its exit status: from now on the run holds
+// (HoldIfEnding) and the process ends within kReportSeconds unless a person is awaited. Nullopt
+// when another report is under way.
+std::optional<int> BeginFaultReport(std::uintptr_t address, bool on_own_thread);
+// Shows the report, then ends the process with `status`.
+[[noreturn]] void ShowAndEnd(const std::string& report, int status);
+
+// The platform's side, for fault.cpp.
+// The calling thread's id, as the system counts threads.
+std::uint64_t ThisThreadId();
+// Installs the handler of the processor's faults.
+void InstallFaultHandler();
+// Ends the process with `status` now, running none of the library's code on the way out.
+[[noreturn]] void EndProcessNow(int status);
+// Ends the process with `status` after `seconds`, whatever happens meanwhile.
+void EndProcessAfter(int status, int seconds);
 
 }  // namespace qvl

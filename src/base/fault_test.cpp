@@ -8,27 +8,32 @@
 namespace qvl {
 namespace {
 
-// Whom a fault blames: the module at its address first; the call that runs only for code of
-// neither the library nor the program (a system function the library called).
+// Whom a fault blames: on a thread the program did not start, the library; on the program's own,
+// the module at its address first, and the call that runs only for code of neither the library
+// nor the program (a system function the library called).
 TEST(FaultReport, BlamesTheModuleAtTheAddress) {
   std::string library = "C:\\App\\QvlScanner.dll";
   KnowProgram("qvlcapture.exe", 0x1000, 0x2000);
   const struct {
     const char* call;  // the library's call that runs, or nullptr
+    bool own_thread;
     std::uintptr_t address;
     const char* report;
   } cases[] = {
-      {"QvlProcess", 0x5010, "C:\\App\\QvlScanner.dll crashed in QvlProcess: F at "},
-      {nullptr, 0x5010, "C:\\App\\QvlScanner.dll crashed on a thread of its own: F at "},
-      {"QvlProcess", 0x9000, "C:\\App\\QvlScanner.dll crashed in QvlProcess: F at "},
-      {"QvlProcess", 0x1010, "qvlcapture crashed: F at "},
-      {nullptr, 0x9000, "qvlcapture crashed: F at "},
+      {"QvlProcess", true, 0x5010, "C:\\App\\QvlScanner.dll crashed in QvlProcess: F at "},
+      {nullptr, true, 0x5010, "C:\\App\\QvlScanner.dll crashed on a thread of its own: F at "},
+      {"QvlProcess", true, 0x9000, "C:\\App\\QvlScanner.dll crashed in QvlProcess: F at "},
+      {"QvlProcess", true, 0x1010, "qvlcapture crashed: F at "},
+      {nullptr, true, 0x9000, "qvlcapture crashed: F at "},
+      {nullptr, false, 0x9000, "C:\\App\\QvlScanner.dll crashed on a thread of its own: F at "},
+      {"QvlProcess", false, 0x1010, "QvlScanner.dll crashed on a thread of its own: F at "},
   };
+  EXPECT_NE(FaultReport("F", 0x9000, "x", false).find("qvlcapture crashed"), std::string::npos)
+      << "no library loaded yet";
   {
     LibraryLoad load(library, "DllMain");  // before the library's extent is known
-    bool in_library = false;
-    std::string report = FaultReport("F", 0x1010, "x", &in_library);
-    EXPECT_TRUE(in_library);
+    std::string report = FaultReport("F", 0x1010, "x", true);
+    EXPECT_TRUE(BlamesLibrary(0x1010, true));
     EXPECT_NE(report.find("crashed in DllMain: F at x"), std::string::npos) << report;
   }
   BlameLibrary(0x5000, 0x6000);
@@ -37,10 +42,11 @@ TEST(FaultReport, BlamesTheModuleAtTheAddress) {
     DescribeAddress(c.address, where, sizeof where);
     std::optional<LibraryCall> call;
     if (c.call) call.emplace(c.call);
-    bool in_library = false;
-    std::string report = FaultReport("F", c.address, where, &in_library);
+    std::string report = FaultReport("F", c.address, where, c.own_thread);
     EXPECT_NE(report.find(c.report), std::string::npos) << report;
-    EXPECT_EQ(in_library, report.find("QvlScanner.dll crashed") != std::string::npos) << report;
+    EXPECT_EQ(BlamesLibrary(c.address, c.own_thread),
+              report.find("QvlScanner.dll crashed") != std::string::npos)
+        << report;
   }
   char where[64];
   DescribeAddress(0x5010, where, sizeof where);

@@ -10,7 +10,8 @@
 namespace qvl {
 
 void WriteErrorText(const std::string& path, std::string_view message) noexcept {
-  WriteWholeFile(path, {"\xEF\xBB\xBF", message, "\r\n"});
+  // Cut short by a full disk it would tell half the story: rather none.
+  if (!WriteWholeFile(path, {"\xEF\xBB\xBF", message, "\r\n"})) RemoveFile(path);
 }
 
 std::string FileErrorMessage(Message failed, const std::string& path, SystemError error) {

@@ -57,8 +57,8 @@ class InputFile {
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 
 // Writes `message` as the whole of the file at `path`, UTF-8 with a byte-order mark, for a
-// caller or an administrator to read after the run. A failure to write it is ignored: it must
-// never hide the ending it tells of. Safe in a crash report, as WriteWholeFile.
+// caller or an administrator to read after the run. One that cannot be written whole is removed;
+// the failure is otherwise ignored: it must never hide the ending it tells of. Safe in a crash report, as WriteWholeFile.
 void WriteErrorText(const std::string& path, std::string_view message) noexcept;
 
 // The RunError message `failed` (kCannotRead, ...) for a path, with the system's reason.

@@ -63,20 +63,24 @@ constexpr Texts kTexts[] = {
     {Message::kNumberOverflows, "The value of {switch} is too large: the number overflows.",
      "Значение {switch} слишком велико: число не помещается в разрядную сетку."},
     {Message::kUtf16Command,
-     "{path} is UTF-16 text, which qvlcapture cannot read. Save it in the ANSI code page "
-     "(PowerShell: Set-Content -Encoding Default).",
-     "{path} записан в UTF-16, а qvlcapture такой текст прочитать не может. Сохраните файл в "
-     "кодовой странице ANSI (PowerShell: Set-Content -Encoding Default)."},
+     "{path} is UTF-16 text without a byte-order mark, whose byte order qvlcapture cannot tell. "
+     "Save it with the mark (PowerShell: Out-File), or in the ANSI code page (PowerShell: "
+     "Set-Content -Encoding Default).",
+     "Файл {path} записан в кодировке UTF-16 без метки порядка байтов, и qvlcapture не может "
+     "определить порядок байтов. Сохраните файл с меткой (PowerShell: Out-File) или в кодировке "
+     "ANSI (PowerShell: Set-Content -Encoding Default)."},
     {Message::kUnspellableCommand,
      "{path} is UTF-8 text with a character that the system's ANSI code page cannot represent. "
      "Use only characters of that code page, or save the file as ANSI.",
      "{path} записан в UTF-8 и содержит символ, которого нет в кодовой странице ANSI системы. "
      "Используйте только символы этой кодовой страницы или сохраните файл в ANSI."},
     {Message::kFullPathDatabase,
-     "-MFILE:{name} is a full path, but the database is always looked for inside the working "
-     "folder ({folder}). Give its name there, or a path below it such as db\\staff.bin.",
-     "-MFILE:{name} задаёт полный путь, а база всегда ищется в рабочей папке ({folder}). Укажите "
-     "имя файла в этой папке или путь внутри неё, например db\\staff.bin."},
+     "-MFILE:{name} depends on the current drive or folder of whichever program starts "
+     "qvlcapture. Give a full path (C:\\Data\\staff.bin, \\\\server\\share\\staff.bin) or a name "
+     "relative to the working folder ({folder}).",
+     "Путь в ключе -MFILE:{name} зависит от текущего диска или папки программы, которая "
+     "запускает qvlcapture. Укажите полный путь (C:\\Data\\staff.bin, "
+     "\\\\server\\share\\staff.bin) или путь относительно рабочей папки ({folder})."},
     {Message::kNoTemplate,
      "The scanner library made no template of the captured print (QvlProcess left it empty). "
      "Take the print again.",
@@ -185,6 +189,40 @@ constexpr Texts kTexts[] = {
      "Библиотека сканера {path} найдена, но не найдены нужные ей библиотеки {missing}. "
      "Установите то, что требуется библиотеке производителя сканера (среду выполнения или пакет "
      "драйверов), или скопируйте недостающие библиотеки в её папку."},
+    {Message::kBlankWorkFolder,
+     "-WORKDIR: names no folder. Give the working folder's full path, or a name relative to the "
+     "program's folder.",
+     "В ключе -WORKDIR: не указана папка. Укажите полный путь к рабочей папке или путь "
+     "относительно папки программы."},
+    {Message::kAnchoredWorkFolder,
+     "-WORKDIR:{value} depends on the current drive or folder of whichever program starts "
+     "qvlcapture. Give a full path (C:\\Work\\a) or a name relative to the program's folder "
+     "({folder}).",
+     "Путь в ключе -WORKDIR:{value} зависит от текущего диска или папки программы, которая "
+     "запускает qvlcapture. Укажите полный путь (C:\\Work\\a) или путь относительно папки "
+     "программы ({folder})."},
+    {Message::kWorkFolderIsFile,
+     "The working folder {path} (-WORKDIR:) is a file, not a folder. Name a folder.",
+     "Рабочая папка {path} (ключ -WORKDIR:) — это файл, а не папка. Укажите папку."},
+    {Message::kInCommandFile, "{message} The command was read from {path}.",
+     "{message} Команда прочитана из файла {path}."},
+    {Message::kLibraryHung,
+     "The scanner library {library} stopped answering: {entry_point} had not returned after "
+     "{seconds} seconds. The run was ended and no result was written. Check the scanner's "
+     "connection and driver, then try again.",
+     "Библиотека сканера {library} перестала отвечать: функция {entry_point} не вернула "
+     "управление за {seconds} с. Запуск прерван, результат не записан. Проверьте подключение "
+     "сканера и его драйвер и повторите попытку."},
+    {Message::kTimedOut,
+     "No print within {seconds} s. Opening the scanner, QvlOpenDevice returned {status}: if "
+     "a finger was put on the scanner, check its cable and driver.",
+     "Отпечаток не получен за {seconds} с. При открытии сканера функция QvlOpenDevice вернула "
+     "{status}: если палец прикладывали, проверьте кабель и драйвер сканера."},
+    {Message::kNotAPrint,
+     "The scanner reported no print: QvlGetImage gave the capture flag {flag}, not 1. Try again; "
+     "if it happens again, check the scanner and its driver.",
+     "Сканер не передал отпечаток: функция QvlGetImage вернула признак захвата {flag} вместо 1. "
+     "Повторите попытку; если это повторится, проверьте сканер и его драйвер."},
 };
 
 constexpr bool InMessageOrder() {

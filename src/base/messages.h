@@ -58,6 +58,13 @@ enum class Message {
   kLibraryThreadFault,
   kMissingDatabase,
   kDependenciesMissing,
+  kBlankWorkFolder,
+  kAnchoredWorkFolder,
+  kWorkFolderIsFile,
+  kInCommandFile,
+  kLibraryHung,
+  kTimedOut,
+  kNotAPrint,
   kCount
 };
 

@@ -47,6 +47,10 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
+PathKind KindOfPath(const std::string& path) {
+  return !path.empty() && path[0] == '/' ? PathKind::kFull : PathKind::kRelative;
+}
+
 namespace {
 
 // One argument as a Windows command line spells it, so the run splits it back into the same one.

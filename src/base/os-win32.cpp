@@ -2,6 +2,9 @@
 // ANSI code page cannot spell still works.
 
 #include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -101,6 +104,16 @@ std::string ProgramFolder() {
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "\\" + name;
+}
+
+PathKind KindOfPath(const std::string& path) {
+  auto separator = [&](std::size_t at) {
+    return at < path.size() && (path[at] == '\\' || path[at] == '/');
+  };
+  if (separator(0)) return separator(1) ? PathKind::kFull : PathKind::kAnchored;  // \\server
+  if (path.size() >= 2 && path[1] == ':')
+    return separator(2) ? PathKind::kFull : PathKind::kAnchored;
+  return PathKind::kRelative;
 }
 
 std::string CommandLineTail() {
@@ -233,14 +246,14 @@ bool LockFolder(const std::string& folder) {
   }
 }
 
-bool LockScanner() {
-  // Local\: one per Windows session, which is where one user's scanner is driven from.
-  std::wstring name = L"Local\\qvlcapture-scanner";
-  wchar_t custom[128];
-  DWORD length = GetEnvironmentVariableW(L"QVLCAPTURE_SCANNER_LOCK", custom, 128);
-  if (length > 0 && length < 128) name = L"Local\\" + std::wstring(custom, length);
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls) {
+  HANDLE mutex = calls.create(name.c_str());
+  DWORD error = mutex ? 0 : GetLastError();
+  // Waiting needs SYNCHRONIZE alone, and a mutex owned by a wait needs nothing more: the
+  // process's end lets go of it.
+  if (!mutex && error == ERROR_ACCESS_DENIED) mutex = calls.open_for_waiting(name.c_str());
   if (!mutex) {
+    if (error != ERROR_ACCESS_DENIED) SetLastError(error);
     throw RunError(Say(Message::kCannotLock,
                        {{"path", Narrow(name)}, {"reason", Win32ErrorText(GetLastError())}}));
   }
@@ -248,6 +261,36 @@ bool LockScanner() {
   // next run takes over as free. The handle stays open until then.
   DWORD waited = WaitForSingleObject(mutex, 0);
   return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+namespace {
+
+// Every local user may wait on the lock and own it: the scanner is the computer's, whoever's
+// session a capture runs in.
+HANDLE CreateSharedMutex(const wchar_t* name) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
+                                                       &descriptor, nullptr);
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  HANDLE mutex = CreateMutexW(descriptor ? &attributes : nullptr, FALSE, name);
+  DWORD error = GetLastError();
+  LocalFree(descriptor);
+  SetLastError(error);
+  return mutex;
+}
+
+HANDLE OpenMutexForWaiting(const wchar_t* name) { return OpenMutexW(SYNCHRONIZE, FALSE, name); }
+
+}  // namespace
+
+bool LockScanner() {
+  // Global\: one for the whole computer, as the scanner is; a user's capture left waiting in a
+  // switched-away session still holds it.
+  std::wstring name = L"Global\\qvlcapture-scanner";
+  wchar_t custom[128];
+  DWORD length = GetEnvironmentVariableW(L"QVLCAPTURE_SCANNER_LOCK", custom, 128);
+  if (length > 0 && length < 128) name = L"Global\\" + std::wstring(custom, length);
+  return TakeNamedMutex(name, {CreateSharedMutex, OpenMutexForWaiting});
 }
 
 bool IsFolder(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <optional>
+#include <thread>
 
 #include "base/error.h"
 #include "base/fault.h"
@@ -68,9 +69,41 @@ TEST(Win32Process, OutputsAreNotInheritedAndTheSystemShowsNoBox) {
   GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &flags);
   std::fclose(file);
   EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
-  ReportFaults([](const std::string&, bool) { return 1; });
+  ReportFaults([](const std::string&) {}, {6, 1, 8});
   EXPECT_EQ(GetErrorMode() & (SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX),
             UINT{SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX});
+}
+
+// The scanner lock as another account's (or an elevated process's) mutex meets it: created with
+// full access refused, it is opened for waiting; only a lock that cannot be had is an error.
+TEST(Win32Process, ScannerLockOfAnotherAccount) {
+  static HANDLE held_elsewhere = nullptr;
+  auto refused = [](const wchar_t*) -> HANDLE {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  };
+  auto free_mutex = [](const wchar_t*) { return CreateMutexW(nullptr, FALSE, nullptr); };
+  auto held = [](const wchar_t*) {
+    HANDLE copy = nullptr;
+    DuplicateHandle(GetCurrentProcess(), held_elsewhere, GetCurrentProcess(), &copy, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    return copy;
+  };
+  // Owned by a thread that lives on, as another process's capture would own it.
+  HANDLE owned = CreateEventW(nullptr, TRUE, FALSE, nullptr),
+         done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread owner([&] {
+    held_elsewhere = CreateMutexW(nullptr, TRUE, nullptr);
+    SetEvent(owned);
+    WaitForSingleObject(done, INFINITE);
+  });
+  WaitForSingleObject(owned, INFINITE);
+  EXPECT_TRUE(TakeNamedMutex(L"Global\\x", {refused, free_mutex}));
+  EXPECT_FALSE(TakeNamedMutex(L"Global\\x", {refused, held}));
+  EXPECT_THROW(TakeNamedMutex(L"Global\\x", {refused, refused}), RunError);
+  EXPECT_TRUE(TakeNamedMutex(L"Global\\x", {free_mutex, refused}));
+  SetEvent(done);
+  owner.join();
 }
 
 }  // namespace

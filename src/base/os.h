@@ -28,6 +28,11 @@ std::string ProgramFolder();
 // Folder + separator + name, with the platform's separator.
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// What a path is relative to. Anchored: C:x and \x on Windows, which the system resolves against
+// the current folder of a drive, or the current drive, of whichever process asks.
+enum class PathKind { kRelative, kFull, kAnchored };
+PathKind KindOfPath(const std::string& path);
+
 // The arguments after the program's name as one text, in the ANSI code page.
 std::string CommandLineTail();
 

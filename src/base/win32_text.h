@@ -21,4 +21,15 @@ UINT AnsiCodePage();
 // inserts (%1, %2) name `subject`, or "the file" when none is given.
 std::string Win32ErrorText(DWORD code, std::string_view subject = {});
 
+// The system's answers the scanner lock takes, apart so that a test can give the answers Wine
+// never does (it enforces no access rights). Each returns null with the last error set.
+struct NamedMutexCalls {
+  HANDLE (*create)(const wchar_t* name);            // created, or opened with full access
+  HANDLE (*open_for_waiting)(const wchar_t* name);  // opened with SYNCHRONIZE alone
+};
+// Takes the named mutex until the process ends: true when taken (an abandoned one too), false
+// when another process holds it. One that another account (or an elevated process) created is
+// opened with what can be had; only a lock that truly cannot be had is a RunError.
+bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls);
+
 }  // namespace qvl

@@ -58,6 +58,33 @@ bool IsUtf8BeyondAscii(std::string_view text) {
   return beyond;
 }
 
+// UTF-16 text (after its mark) as UTF-8; nullopt for an odd length or a lone surrogate.
+std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool big_endian) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  auto unit = [&](std::size_t i) -> std::uint32_t {
+    auto high = static_cast<unsigned char>(bytes[i + (big_endian ? 0 : 1)]);
+    auto low = static_cast<unsigned char>(bytes[i + (big_endian ? 1 : 0)]);
+    return std::uint32_t{high} << 8 | low;
+  };
+  std::string utf8;
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    std::uint32_t code = unit(i);
+    if (code >= 0xDC00 && code < 0xE000) return std::nullopt;
+    if (code >= 0xD800 && code < 0xDC00) {
+      if (i + 2 >= bytes.size() || unit(i + 2) < 0xDC00 || unit(i + 2) >= 0xE000)
+        return std::nullopt;
+      code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    }
+    int more = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    const unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    utf8 += static_cast<char>(kLead[more] | (code >> (6 * more)));
+    for (int k = more - 1; k >= 0; --k)
+      utf8 += static_cast<char>(0x80 | ((code >> (6 * k)) & 0x3F));
+  }
+  return utf8;
+}
+
 double SwitchNumber(std::string_view name, std::string_view value) {
   std::optional<double> number = ReadLeadingNumber(TrimSpaces(value));
   if (!number) throw RunError(Say(Message::kNumberOverflows, {{"switch", name}}));
@@ -72,20 +99,24 @@ std::string ReadCommandText(const std::string& folder) {
   if (!length || *length == 0) return {};
   std::vector<std::uint8_t> bytes = ReadFileBytes(path);
   std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  // Windows PowerShell 5.1 writes UTF-16 with a mark with `>` and Out-File. Without a mark there
+  // is no telling the byte order: every switch would go unseen.
+  bool little = text.substr(0, 2) == "\xFF\xFE", big = text.substr(0, 2) == "\xFE\xFF";
+  std::optional<std::string> decoded;
+  if (little || big) {
+    decoded = Utf16ToUtf8(text.substr(2), big);
+    if (!decoded) throw RunError(Say(Message::kUnspellableCommand, {{"path", path}}));
+    text = *decoded;
+  }
   // A Delphi or VB fixed string, or fwrite of a whole buffer: zeros after the text.
   text = text.substr(0, text.find_last_not_of('\0') + 1);
-  // Windows PowerShell 5.1 writes UTF-16 with `>` and Out-File: every switch would go unseen.
-  bool utf16 =
-      text.size() >= 2 && (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF" ||
-                           (text[0] != '\0') != (text[1] != '\0'));
-  if (utf16) {
+  if (!decoded && text.size() >= 2 && (text[0] != '\0') != (text[1] != '\0'))
     throw RunError(Say(Message::kUtf16Command, {{"path", path}}));
-  }
   // Notepad's UTF-8, with its mark or (since Windows 10 1903) without: the run works in the ANSI
   // code page, as the command line comes and result.txt goes.
   bool marked = text.substr(0, 3) == "\xEF\xBB\xBF";
   if (marked) text.remove_prefix(3);
-  if (!marked && !IsUtf8BeyondAscii(text)) return std::string(TrimSpaces(text));
+  if (!decoded && !marked && !IsUtf8BeyondAscii(text)) return std::string(TrimSpaces(text));
   std::optional<std::string> ansi = Utf8ToAnsi(text);
   if (!ansi) {
     throw RunError(Say(Message::kUnspellableCommand, {{"path", path}}));
@@ -145,38 +176,110 @@ std::vector<std::string> SplitArguments(std::string_view source, std::size_t max
   return arguments;
 }
 
-RunOptions ParseSwitches(const std::vector<std::string>& arguments) {
+namespace {
+
+void ApplySwitch(const std::string& argument, RunOptions& options) {
+  std::string upper = AsciiUpper(argument);
+  auto value_of = [&](std::string_view prefix) -> std::optional<std::string_view> {
+    if (upper.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return std::string_view(argument).substr(prefix.size());
+  };
+  if (upper == "-CVERIFY") options.verify_mode = true;
+  if (upper == "-CMATCH") options.identify_mode = true;
+  if (upper == "-CVERIMATCH") options.verify_identify_mode = true;
+  if (auto value = value_of("-CONTROL:")) options.control_token = TrimSpaces(*value);
+  if (auto value = value_of("-MFILE:")) options.database_file = TrimSpaces(*value);
+  if (auto value = value_of("-LEVEL:")) {
+    // Read as 0 it would be the loosest match of all: a person could pass as someone else.
+    if (!BeginsWithNumber(*value)) {
+      throw RunError(Say(Message::kLevelNotANumber, {{"value", TrimSpaces(*value)}}));
+    }
+    options.match_level = SwitchNumber("-LEVEL:", *value);
+  }
+  if (auto value = value_of("-TIMEOUT:"))
+    options.timeout_seconds = SwitchNumber("-TIMEOUT:", *value);
+  if (upper == "-FOCUS") options.return_focus = true;
+  if (auto value = value_of("-WORKDIR:")) options.work_folder = std::string(TrimSpaces(*value));
+  if (upper == "-QUIET") options.quiet = true;
+}
+
+}  // namespace
+
+RunOptions ParseSwitches(const std::vector<std::string>& arguments, std::string* mistake) {
   RunOptions options;
   for (const std::string& argument : arguments) {
-    std::string upper = AsciiUpper(argument);
-    auto value_of = [&](std::string_view prefix) -> std::optional<std::string_view> {
-      if (upper.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-      return std::string_view(argument).substr(prefix.size());
-    };
-    if (upper == "-CVERIFY") options.verify_mode = true;
-    if (upper == "-CMATCH") options.identify_mode = true;
-    if (upper == "-CVERIMATCH") options.verify_identify_mode = true;
-    if (auto value = value_of("-CONTROL:")) options.control_token = TrimSpaces(*value);
-    if (auto value = value_of("-MFILE:")) options.database_file = TrimSpaces(*value);
-    if (auto value = value_of("-LEVEL:")) {
-      // Read as 0 it would be the loosest match of all: a person could pass as someone else.
-      if (!BeginsWithNumber(*value)) {
-        throw RunError(Say(Message::kLevelNotANumber, {{"value", TrimSpaces(*value)}}));
-      }
-      options.match_level = SwitchNumber("-LEVEL:", *value);
+    try {
+      ApplySwitch(argument, options);
+    } catch (const RunError& error) {
+      if (!mistake) throw;
+      if (mistake->empty()) *mistake = error.what();
     }
-    if (auto value = value_of("-TIMEOUT:"))
-      options.timeout_seconds = SwitchNumber("-TIMEOUT:", *value);
-    if (upper == "-FOCUS") options.return_focus = true;
-    if (auto value = value_of("-WORKDIR:")) options.work_folder = TrimSpaces(*value);
-    if (upper == "-QUIET") options.quiet = true;
   }
   return options;
 }
 
-RunOptions TakeCommand(const std::string& program_folder, const std::string& command_line_tail) {
-  std::string text = ReadCommandText(program_folder);
-  return ParseSwitches(SplitArguments(CommandSource(text, command_line_tail)));
+std::string WorkingFolder(const std::string& program_folder, const RunOptions& options) {
+  if (!options.work_folder) return program_folder;
+  if (options.work_folder->empty()) throw RunError(Say(Message::kBlankWorkFolder));
+  std::string path = AnsiToPath(*options.work_folder);
+  PathKind kind = KindOfPath(path);
+  // Windows would resolve these against the caller's own current drive or folder.
+  if (kind == PathKind::kAnchored)
+    throw RunError(
+        Say(Message::kAnchoredWorkFolder, {{"value", path}, {"folder", program_folder}}));
+  if (kind == PathKind::kRelative) path = JoinPath(program_folder, path);
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  if (RegularFileLength(path)) throw RunError(Say(Message::kWorkFolderIsFile, {{"path", path}}));
+  if (!IsFolder(path)) throw RunError(Say(Message::kNoWorkFolder, {{"path", path}}));
+  return path;
+}
+
+Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail) {
+  Command command;
+  RunOptions line = ParseSwitches(SplitArguments(command_line_tail), &command.mistake);
+  command.options = line;
+  // A -WORKDIR: on the command line makes the working folder's command.txt the one that counts:
+  // one left in the shared program folder must never speak for this caller.
+  std::string command_folder = program_folder;
+  try {
+    command.folder = WorkingFolder(program_folder, line);
+    command_folder = command.folder;
+  } catch (const RunError& error) {
+    if (line.work_folder) {
+      command.mistake = error.what();
+      return command;
+    }
+  }
+  std::string text;
+  try {
+    text = ReadCommandText(command_folder);
+  } catch (const RunError& error) {
+    // Nothing of the file can be read: the command line's switches are all there is.
+    command.mistake = error.what();
+    command.folder = command_folder;
+    return command;
+  }
+  if (CommandSource(text, "").empty()) {
+    command.folder = command_folder;
+    return command;
+  }
+  std::string mistake;
+  command.options = ParseSwitches(SplitArguments(text), &mistake);
+  if (line.work_folder) {
+    command.options.work_folder = line.work_folder;
+    command.folder = command_folder;
+  } else {
+    try {
+      command.folder = WorkingFolder(program_folder, command.options);
+    } catch (const RunError& error) {
+      command.folder.clear();
+      if (mistake.empty()) mistake = error.what();
+    }
+  }
+  std::string path = JoinPath(command_folder, "command.txt");
+  command.mistake =
+      mistake.empty() ? "" : Say(Message::kInCommandFile, {{"message", mistake}, {"path", path}});
+  return command;
 }
 
 }  // namespace qvl

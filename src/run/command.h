@@ -2,6 +2,7 @@
 
 // Command intake: the caller's switches, from command.txt or the command line.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,15 +18,16 @@ struct RunOptions {
   std::string database_file = "match.bin";  // -MFILE:, ANSI bytes
   double match_level = 3;                   // -LEVEL:
   double timeout_seconds = 120;             // -TIMEOUT:
-  std::string work_folder;                  // -WORKDIR:, ANSI bytes; empty: the program's
+  std::optional<std::string> work_folder;   // -WORKDIR:, ANSI bytes; none: the program's
   bool quiet = false;                       // -QUIET: no box waits for a person
 };
 
 // The content of command.txt in `folder` in the ANSI code page, with leading and trailing spaces
 // and trailing zero bytes (a fixed-size buffer written whole) removed, or empty when the file is
 // missing or empty. UTF-8, with a byte-order mark or without (valid UTF-8 with a byte over 127,
-// which Russian ANSI text practically never is), is converted. An unreadable file, UTF-16, or a
-// character the code page cannot represent is a RunError.
+// which Russian ANSI text practically never is), and UTF-16 with a byte-order mark are converted.
+// An unreadable file, UTF-16 without a mark, or a character the code page cannot represent is a
+// RunError.
 std::string ReadCommandText(const std::string& folder);
 
 // The text to split: command.txt's, unless it holds nothing but separators; then the command-line
@@ -38,11 +40,27 @@ std::string_view CommandSource(std::string_view command_text, std::string_view c
 std::vector<std::string> SplitArguments(std::string_view source, std::size_t max_args = 10);
 
 // Applies every switch in order; later values override earlier ones, unknown arguments are
-// ignored. A number too large to read, or a -LEVEL: that is no number, is a RunError naming its
-// switch.
-RunOptions ParseSwitches(const std::vector<std::string>& arguments);
+// ignored. A number too large to read, or a -LEVEL: that is no number, is a mistake naming its
+// switch: a RunError, or, given `mistake`, the first one said there while every other switch is
+// still read.
+RunOptions ParseSwitches(const std::vector<std::string>& arguments, std::string* mistake = nullptr);
 
-// The caller's switches, from command.txt in `program_folder` or from the command line tail.
-RunOptions TakeCommand(const std::string& program_folder, const std::string& command_line_tail);
+// The folder of the run's files: -WORKDIR: (full, or relative to the program's folder), else
+// the program's folder. A blank one, one relative to the caller's own drive or root (C:x, \x),
+// one that does not exist and one that is a file are RunErrors.
+std::string WorkingFolder(const std::string& program_folder, const RunOptions& options);
+
+// The caller's request, and what is wrong with it. Whatever is wrong, every switch that could be
+// read holds, -QUIET and -WORKDIR: above all: the mistake is reported under the run's own folder.
+struct Command {
+  RunOptions options;
+  std::string folder;   // the working folder; empty when -WORKDIR: itself is the mistake
+  std::string mistake;  // the first mistake, or empty
+};
+
+// The command line, or command.txt where it holds anything: the one in the working folder when
+// the command line names one with -WORKDIR: (which then holds whatever the file says), else the
+// one in the program's folder.
+Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail);
 
 }  // namespace qvl

@@ -29,12 +29,9 @@ void Report(const std::string& message) {
   // crash report has its own, so nothing is allocated there).
   if (!message.empty() && message.back() != '.') return Report(message + '.');
   if (!g_error_file.empty()) WriteErrorText(g_error_file, message);
-  if (!g_quiet) ShowFatalError(message);
-}
-
-int ReportCrash(const std::string& report, bool in_library) {
-  Report(report);
-  return static_cast<int>(in_library ? Ending::kLibraryCrashed : Ending::kError);
+  if (g_quiet) return;
+  AwaitPerson();
+  ShowFatalError(message);
 }
 
 // Both locks, or the message of a refused start. A folder that refuses the lock file does not
@@ -56,17 +53,12 @@ std::optional<std::string> TakeLocks(const std::string& folder) {
 // The run after the window is up; an error's message shows while the window is still there, as
 // the user expects.
 Ending RunInWindow(std::unique_ptr<StatusWindow>& window, const std::string& program_folder) {
-  // The command names the folder to lock. A mistake in it is reported once that folder is this
-  // run's, so that its old answer is gone first.
-  RunOptions options;
-  std::string intake_error;
-  try {
-    options = TakeCommand(program_folder, CommandLineTail());
-  } catch (const RunError& error) {
-    intake_error = error.what();
-  }
-  g_quiet = options.quiet;
-  std::string folder = WorkingFolder(program_folder, options);
+  // Whatever is wrong with the command, what could be read holds: -QUIET, and the folder whose
+  // old answer goes before the mistake is reported.
+  Command command = TakeCommand(program_folder, CommandLineTail());
+  g_quiet = command.options.quiet;
+  if (command.folder.empty()) throw RunError(command.mistake);  // no folder is this run's
+  std::string folder = command.folder;
   // Before any file or the scanner is touched: a second start must leave the running capture
   // its answer.
   if (std::optional<std::string> refusal = TakeLocks(folder)) {
@@ -77,7 +69,7 @@ Ending RunInWindow(std::unique_ptr<StatusWindow>& window, const std::string& pro
   g_error_file = JoinPath(folder, kErrorFileName);
   RemoveFile(g_error_file);
   std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
-  return PerformRun({*window, *scanner, SystemClock(), folder, options, intake_error});
+  return PerformRun({*window, *scanner, SystemClock(), folder, command.options, command.mistake});
 }
 
 Ending Run() {
@@ -97,7 +89,8 @@ Ending Run() {
 
 int Main() {
   SetLanguage(UserLanguage());
-  ReportFaults(ReportCrash);
+  ReportFaults(Report, {static_cast<int>(Ending::kLibraryCrashed), static_cast<int>(Ending::kError),
+                        static_cast<int>(Ending::kLibraryHung)});
   try {
     return static_cast<int>(Run());
   } catch (const RunError& error) {

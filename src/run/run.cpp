@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/fault.h"
 #include "base/file.h"
 #include "base/messages.h"
 #include "base/numbers.h"
@@ -31,11 +32,6 @@ struct RunState {
   std::optional<DatabaseBuffer> database;
 };
 
-// C:\x, C:x, \x and /x: none of them is a name inside a folder.
-bool IsFullPath(const std::string& path) {
-  return !path.empty() && (path[0] == '\\' || path[0] == '/' || path.find(':') == 1);
-}
-
 // The files the comparisons need, before the finger: a setup mistake (a missing database, an
 // over-long verify1.bin, a level out of range) stops the run before anyone puts a finger down,
 // and a file rewritten during the wait cannot change the answer.
@@ -49,12 +45,14 @@ void ReadInputs(const RunContext& context, RunState& state) {
         LoadStoredTemplate(context.folder, state.stored_template, context.window);
   }
   if (identify) {
+    // A shared database by its full path, or a name relative to the working folder.
     std::string name = AnsiToPath(options.database_file);
-    if (IsFullPath(name)) {
+    PathKind kind = KindOfPath(name);
+    if (kind == PathKind::kAnchored) {
       throw RunError(Say(Message::kFullPathDatabase, {{"name", name}, {"folder", context.folder}}));
     }
-    state.database =
-        ReadDatabase(context.window, JoinPath(context.folder, name), options.identify_mode);
+    std::string path = kind == PathKind::kFull ? name : JoinPath(context.folder, name);
+    state.database = ReadDatabase(context.window, path, options.identify_mode);
   }
 }
 
@@ -75,15 +73,6 @@ void Compare(const RunContext& context, RunState& state) {
 
 }  // namespace
 
-std::string WorkingFolder(const std::string& program_folder, const RunOptions& options) {
-  if (options.work_folder.empty()) return program_folder;
-  std::string path = AnsiToPath(options.work_folder);
-  if (!IsFullPath(path)) path = JoinPath(program_folder, path);
-  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  if (!IsFolder(path)) throw RunError(Say(Message::kNoWorkFolder, {{"path", path}}));
-  return path;
-}
-
 Ending PerformRun(const RunContext& context) {
   // Emptied before anything else, so a run that stops early never leaves an old answer behind.
   OutputFile result_file(JoinPath(context.folder, "result.txt"));
@@ -96,8 +85,9 @@ Ending PerformRun(const RunContext& context) {
   window.ShowTimer("");
   window.ShowInfo(
       PromptText(options.verify_mode, options.identify_mode, options.verify_identify_mode));
-  WaitForFinger(context.scanner, window, context.clock, options.timeout_seconds, state->raw_image,
-                state->capture_flag);
+  std::int16_t open_status =
+      WaitForFinger(context.scanner, window, context.clock, options.timeout_seconds,
+                    state->raw_image, state->capture_flag);
   window.ShowTimer("");
 
   Ending ending;
@@ -105,16 +95,32 @@ Ending PerformRun(const RunContext& context) {
     bool picture = WriteEnrollmentOutputs(context.scanner, window, context.folder, state->raw_image,
                                           state->feature, state->processed_image);
     Compare(context, *state);
-    // Both lines in one write: result.txt is either empty or complete.
-    result_file.Write(state->result_value + "\r\n" + options.control_token + "\r\n");
-    result_file.Close();
+    // Both lines in one write: result.txt is either empty or complete. Never after a fault on a
+    // thread of the library's own: the run waits here for its report to end the process.
+    HoldIfEnding();
+    try {
+      result_file.Write(state->result_value + "\r\n" + options.control_token + "\r\n");
+      result_file.Close();
+    } catch (const RunError&) {
+      try {  // a full disk may have kept a part of the write
+        OutputFile(result_file.path()).Close();
+      } catch (const RunError&) {
+      }
+      throw;
+    }
     ending = picture ? Ending::kAnswered : Ending::kAnsweredOldPicture;
   } else {
     ending = state->capture_flag != 0 ? Ending::kNotAPrint
              : window.IsShown()       ? Ending::kTimedOut
                                       : Ending::kWindowClosed;
+    // The box keeps the words callers' users know; error.txt says what really happened.
     if (ending != Ending::kWindowClosed && options.quiet) {
-      WriteErrorText(JoinPath(context.folder, kErrorFileName), kTimeoutMessage);
+      std::string text =
+          ending == Ending::kNotAPrint
+              ? Say(Message::kNotAPrint, {{"flag", std::to_string(state->capture_flag)}})
+              : Say(Message::kTimedOut, {{"seconds", NumberText(options.timeout_seconds)},
+                                         {"status", std::to_string(open_status)}});
+      WriteErrorText(JoinPath(context.folder, kErrorFileName), text);
     } else if (window.IsShown()) {
       window.ShowMessage(kTimeoutMessage);
     }

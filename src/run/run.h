@@ -19,6 +19,7 @@ enum class Ending {
   kRefused = 5,             // another capture runs (this folder or this scanner); nothing touched
   kLibraryCrashed = 6,      // the scanner library crashed
   kAnsweredOldPicture = 7,  // answered, but scan.bmp could not be replaced: it is not this run's
+  kLibraryHung = 8,         // a call into the scanner library did not return in time
 };
 
 // The file that holds the message of a run that ended with one, in the working folder.
@@ -35,10 +36,6 @@ struct RunContext {
   // Why the command could not be taken, or empty. Reported once result.txt is emptied.
   std::string intake_error;
 };
-
-// The folder of the run's files: -WORKDIR: (full, or relative to the program's folder), else
-// the program's folder. One that does not exist is a RunError.
-std::string WorkingFolder(const std::string& program_folder, const RunOptions& options);
 
 // One whole run, from emptying result.txt to returning the focus. Errors that stop the run come
 // out as RunError, with result.txt left empty.

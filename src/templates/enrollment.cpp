@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "base/error.h"
@@ -21,27 +22,43 @@ std::string FeatureText(const FeatureBuffer& feature) {
 
 namespace {
 
-// Puts the picture the library wrote at `staged` in the place of `target`, in one step where the
-// system allows it. Another program may hold `target` open (a caller showing the last picture, a
-// virus scanner): the picture is then lost, never the captured print. False when `target` is not
-// this picture (the old one, or a part of the new one).
-bool PlacePicture(const std::string& staged, const std::string& target) {
-  bool placed = MoveOver(staged, target);
-  if (!placed) {
-    // A holder that lets others write (an indexer) still lets the bytes be written in place.
+// Puts the file at `staged` in the place of `target`, in one step where the system allows it.
+// Another program may hold `target` open (a caller showing the last picture, a virus scanner):
+// the file is then written in place if the holder lets others write (an indexer), else stays the
+// old one. The failure's message when `target` is not the staged file (the old one, or none).
+std::optional<std::string> PlaceFile(const std::string& staged, const std::string& target) {
+  std::optional<std::string> failure;
+  if (!MoveOver(staged, target)) {
     try {
-      std::vector<std::uint8_t> picture = ReadFileBytes(staged);
+      std::vector<std::uint8_t> bytes = ReadFileBytes(staged);
       OutputFile file(target);
-      file.Write({reinterpret_cast<const char*>(picture.data()), picture.size()});
+      file.Write({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
       file.Close();
-      placed = true;
-    } catch (const RunError&) {
-      // Half written (a full disk) is worse than none; a held file stays the old picture.
+    } catch (const RunError& error) {
+      failure = error.what();
+      // Half written (a full disk) is worse than none; a held file stays the old one.
       RemoveFile(target);
     }
   }
   RemoveFile(staged);
-  return placed;
+  return failure;
+}
+
+// A picture the library wrote whole: "BM", and as long as its header says. A full disk, or a
+// library that fails half way, leaves a cut one, which is no picture at all.
+bool IsWholePicture(const std::string& path) {
+  try {
+    InputFile file(path);
+    std::uint8_t header[6] = {};
+    constexpr std::uint64_t kLeastHeaders = 14 + 12;  // the file's header and the smallest info
+    if (file.length() < kLeastHeaders || file.Read(header, sizeof header) != sizeof header)
+      return false;
+    std::uint32_t size =
+        header[2] | header[3] << 8 | header[4] << 16 | std::uint32_t{header[5]} << 24;
+    return header[0] == 'B' && header[1] == 'M' && size == file.length();
+  } catch (const RunError&) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -65,13 +82,27 @@ bool WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
   bool fresh = RemoveFile(staged.path);
   scanner.SaveBmp(staged.ansi.c_str(), processed_image);
   std::string target = JoinPath(folder, "scan.bmp");
-  // With no picture at all, rather none than the last person's.
-  bool picture = fresh && RegularFileLength(staged.path) ? PlacePicture(staged.path, target)
-                                                         : RemoveFile(target);
-  // Written whole and closed at once, so the file is complete even if a later step stops the run.
-  OutputFile file(JoinPath(folder, "feature.txt"));
-  file.Write(FeatureText(feature));
-  file.Close();
+  // With no whole picture, rather none than the last person's.
+  bool picture;
+  if (fresh && IsWholePicture(staged.path)) {
+    picture = !PlaceFile(staged.path, target);
+  } else {
+    if (fresh) RemoveFile(staged.path);
+    picture = RemoveFile(target);
+  }
+  // Written beside and moved over: a full disk leaves the last feature.txt as it was.
+  std::string staged_feature = JoinPath(folder, "feature.new.txt");
+  try {
+    OutputFile file(staged_feature);
+    file.Write(FeatureText(feature));
+    file.Close();
+  } catch (const RunError&) {
+    RemoveFile(staged_feature);
+    throw;
+  }
+  if (std::optional<std::string> failure =
+          PlaceFile(staged_feature, JoinPath(folder, "feature.txt")))
+    throw RunError(*failure);
   return picture;
 }
 

@@ -1,0 +1,152 @@
+# The cases of a run that cannot go on: setup mistakes, libraries that cannot serve, crashes,
+# and the language each is told in.
+
+case_error_stops() {
+  # Setup mistakes stop the run before a finger is asked for: exit 1, result.txt empty, the cause
+  # named (in error.txt too), and the scanner never even opened. Whatever the mistake, -QUIET and
+  # -WORKDIR: hold: no box, and the program's folder is left as it was.
+  export QVLSIM_ARRIVE=1polls QVLSIM_LOG=$(native "$top/calls.log")
+  local work=$top/work quiet at
+  mkdir "$work"
+  while IFS='|' read -r setup switches named; do
+    for quiet in "-QUIET -WORKDIR:$(native "$work")" ''; do
+      at=$folder
+      [ -z "$quiet" ] || at=$work
+      rm -rf "$folder"/*.bin "$folder"/*.txt "$folder/qvlcapture.lock" "${work:?}"/* "$top/calls.log"
+      (cd "$at" && eval "$setup")
+      printf '1\r\nold\r\n' >"$at/result.txt"
+      run $quiet $switches -CONTROL:t
+      folder=$at expect 1 ''
+      grep -qF -- "$named" "$at/error.txt" || fail "error.txt: $(cat "$at/error.txt")"
+      if [ -n "$quiet" ]; then expect_no_box; else expect_message "$named"; fi
+      folder=$at expect_missing feature.txt scan.bmp ../calls.log
+      [ -z "$quiet" ] || [ "$(ls -A "$folder" | sort)" = "$(printf '%s\n' "$exe" "$lib" | sort)" ] ||
+        fail "the program's folder holds $(ls -A "$folder")"
+    done
+  done <<'EOF'
+:|-TIMEOUT:1e999|-TIMEOUT:
+:|-CVERIFY -LEVEL:high|-LEVEL:high
+:|-CVERIMATCH -LEVEL:|-LEVEL:
+:|-CVERIMATCH -MFILE:staff.bin|staff.bin
+:|-CMATCH -MFILE:/x/staff.bin|/x/staff.bin
+:|-CMATCH -MFILE:C:staff.bin|C:staff.bin
+:|-CMATCH -MFILE:\staff.bin|\staff.bin
+mkdir match.bin|-CMATCH|match.bin
+truncate -s 8T huge.bin|-CVERIMATCH -MFILE:huge.bin|huge.bin
+head -c 8388608 /dev/zero >match.bin|-CMATCH|32768
+head -c 258 /dev/zero >verify1.bin|-CVERIFY|verify1.bin
+head -c 256 /dev/zero >verify1.bin|-CVERIFY -LEVEL:40000|40000
+EOF
+  rm -rf "$folder"/*.bin
+  mkdir "$folder/verify1.bin"  # a folder is no stored template: the answer is 0
+  unset QVLSIM_LOG
+  run -CVERIFY
+  expect 0 '0\r\n\r\n'
+}
+
+case_wrong_library() {  # libraries that cannot serve, and what the user is told of each
+  while IFS='|' read -r library message; do
+    cp "$library" "$folder/$lib"
+    QVLSIM_ARRIVE=1polls run
+    expect 1 ''
+    expect_message "$message"
+  done <<EOF
+$build/e2e/needs_dependency$suffix|qvl_dependency$suffix
+$build/e2e/broken_scanner$suffix|QvlMatchN
+EOF
+}
+
+case_crash() {
+  # The vendor's code faults: the program's own message naming the library, the call and the
+  # fault, exit status 6, no answer; also on a thread of the library's own, and on a stack
+  # overflow, which leaves the faulting thread no stack to report on. (Wine cannot dispatch an
+  # exception on an exhausted stack, where Windows keeps back what SetThreadStackGuarantee asks.)
+  local start=_init own quiet
+  [ -n "$windows" ] && start=DllMain
+  own=$(said 'on a thread of its own' 'в её собственном потоке')
+  while read -r fault arrive linux_name windows_name named; do
+    [ -n "$windows" ] && [ "$windows_name" = skip ] && continue
+    QVLSIM_ARRIVE=$arrive QVLSIM_CRASH=$fault run -CONTROL:t -TIMEOUT:20
+    expect 6 ''
+    local signal=$linux_name
+    [ -n "$windows" ] && signal=$windows_name
+    [ "$(grep -c "$lib.* $named.*${signal#-}" "$top/messages")" = 1 ] ||
+      fail "not one message naming $lib, '$named' and $signal: $(cat "$top/messages")"
+    expect_missing feature.txt scan.bmp
+  done <<EOF
+access 1polls SIGSEGV EXCEPTION_ACCESS_VIOLATION QvlProcess:
+illegal 1polls SIGILL EXCEPTION_ILLEGAL_INSTRUCTION QvlProcess:
+divide 1polls SIGFPE EXCEPTION_INT_DIVIDE_BY_ZERO QvlProcess:
+stack 1polls SIGSEGV skip QvlProcess:
+thread never SIGSEGV EXCEPTION_ACCESS_VIOLATION $own:
+thread_system never SIGSEGV EXCEPTION_ACCESS_VIOLATION $own:
+load 1polls SIGSEGV - $start
+EOF
+  # A crash that holds the system's heap: the report may not get written (the status is the
+  # contract), but the run ends all the same, quiet or not.
+  for quiet in -QUIET ''; do
+    QVLSIM_ARRIVE=1polls QVLSIM_CRASH=heap run $quiet -CONTROL:t
+    expect 6 ''
+  done
+  expect_missing feature.txt scan.bmp
+}
+
+case_languages() {
+  # A few errors as the user reads them: in Russian, the system's reason too, where Windows (on
+  # Linux the locale) speaks Russian, and in English elsewhere.
+  local other=$build/e2e/other_bits/$lib locales=as-set
+  # Linux: LC_ALL:LANG, the first that is set wins.
+  if [ -z "$windows" ]; then  # the stand-in for another machine: the ELF machine made AArch64
+    other=$top/$lib locales=':C.UTF-8 :ru_RU.UTF-8 C.UTF-8:ru_RU.UTF-8'
+    cp "$build/$lib" "$other"
+    printf '\xb7' | dd of="$other" bs=1 seek=18 conv=notrunc status=none
+  fi
+  # The system's reason for a folder named result.txt, in English and Russian (Wine's, glibc's).
+  local result=$(native "$folder/result.txt") reasons=('Is a directory' 'Это каталог')
+  [ -n "$windows" ] && reasons=('Access denied.' 'Доступ запрещён.')
+  for locale in $locales; do
+    [ -z "$windows" ] && export LC_ALL=${locale%%:*} LANG=${locale#*:} &&
+      russian=$([[ ${LC_ALL:-$LANG} == ru* ]] && echo 1)
+    while IFS='|' read -r setup exit_status english russian_text; do
+      install "$folder"
+      eval "$setup"
+      QVLSIM_ARRIVE=1polls run -CVERIMATCH -MFILE:staff.bin
+      [ "$status" = "$exit_status" ] || fail "exit status $status, want $exit_status"
+      [ ! -f "$folder/result.txt" ] || expect_file result.txt ''
+      expect_message "$(said "$english" "$russian_text")"
+      [ -z "$holder" ] || { kill -9 "$holder"; wait "$holder" 2>/dev/null; holder=; }
+      rm -rf "$folder/result.txt" "$folder/staff.bin"
+    done <<EOF
+:|1|staff.bin is missing, or is not a file|staff.bin не найдена, или по этому пути находится не файл
+: >"$folder/staff.bin"; cp "$other" "$folder/$lib"|1|$lib is a |$lib — 
+hold "$folder/qvlcapture.lock" read|5|A capture is already running in $(native "$folder")|В папке $(native "$folder") уже идёт
+mkdir "$folder/result.txt"|1|Cannot create $result: ${reasons[0]}|Не удалось создать $result: ${reasons[1]}
+EOF
+  done
+}
+
+case_no_library() {  # also with one in a folder on PATH, which is never loaded
+  mkdir "$top/on_path"
+  mv "$folder/$lib" "$top/on_path/"
+  WINEPATH="Z:${top//\//\\}\\on_path" LD_LIBRARY_PATH=/nonexistent QVLSIM_ARRIVE=1polls run
+  expect 1 ''
+  expect_message "$(said "$lib is neither in" "$lib не найдена ни в папке программы")"
+  # The system folder the loader really searches: SysWOW64 for a 32-bit program on 64-bit Windows.
+  if [ -n "$windows" ]; then
+    local system=system32
+    [ "$WINE" = /usr/lib/wine/wine ] && [ "${WINEARCH:-}" != win32 ] && system=syswow64
+    grep -qiF "(C:\\windows\\$system)" "$top/messages" || fail "not $system: $(cat "$top/messages")"
+  fi
+}
+
+case_unwritable_folder() {
+  # Root writes anywhere: only an immutable folder really refuses it.
+  chattr +i "$folder" 2>/dev/null || { echo "SKIPPED: no immutable folders here"; exit 77; }
+  QVLSIM_ARRIVE=1polls run
+  [ "$status" = 1 ] || fail "exit status $status"
+  expect_missing result.txt
+  expect_message "$(said ". qvlcapture keeps a run's files in its working folder, and that must be" \
+    '. qvlcapture хранит файлы запуска в рабочей папке, а она должна быть доступна')"
+  ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
+}
+

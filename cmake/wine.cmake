@@ -43,8 +43,11 @@ function(qvl_wine_fixture name loader arch)
   set_tests_properties(${name}_start PROPERTIES FIXTURES_SETUP ${name})
   set_tests_properties(${name}_stop PROPERTIES FIXTURES_CLEANUP ${name})
   add_test(NAME ${name}_unit COMMAND qvl_tests)
+  # One display, one Wine server and one prefix serve them all, and a message box of one case
+  # would be answered by another's: they never overlap, whatever -j says.
   set_tests_properties(${name}_unit ${ARGN} PROPERTIES
-    FIXTURES_REQUIRED ${name} ENVIRONMENT QVL_WINE_STATE=${state} SKIP_RETURN_CODE 77)
+    FIXTURES_REQUIRED ${name} ENVIRONMENT QVL_WINE_STATE=${state} SKIP_RETURN_CODE 77
+    RESOURCE_LOCK ${name})
 endfunction()
 
 qvl_add_e2e_cases(windows wine_)

@@ -147,7 +147,7 @@ case_quiet() {
   # error.txt (UTF-8 with a mark), which every run that gets past the locks removes first.
   local missing crashed
   missing=$(said "The database $(native "$folder/staff.bin") is missing, or is not a file. Ask the administrator to place it there, or to name it with -MFILE:." \
-    "База отпечатков $(native "$folder/staff.bin") не найдена, или по этому пути находится не файл. Обратитесь к администратору.")
+    "База отпечатков $(native "$folder/staff.bin") не найдена, или по этому пути находится не файл. Попросите администратора поместить её туда или указать другой файл в ключе -MFILE:.")
   crashed=$(said "The scanner library $(native "$folder/$lib") crashed in QvlProcess: " \
     "Сбой в библиотеке сканера $(native "$folder/$lib") при вызове QvlProcess: ")
   while IFS='|' read -r settings switches exit_status text; do

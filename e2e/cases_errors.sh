@@ -146,7 +146,7 @@ case_unwritable_folder() {
   [ "$status" = 1 ] || fail "exit status $status"
   expect_missing result.txt
   expect_message "$(said ". qvlcapture keeps a run's files in its working folder, and that must be" \
-    '. qvlcapture хранит файлы запуска в рабочей папке, а она должна быть доступна')"
+    '. Программа qvlcapture записывает свои файлы в рабочую папку, а она должна быть доступна')"
   ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
 }
 

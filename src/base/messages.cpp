@@ -33,24 +33,26 @@ constexpr Texts kTexts[] = {
      "{message}. qvlcapture keeps a run's files in its working folder, and that must be a folder "
      "that the user can write to, not under Program Files or on a read-only share. Ask the "
      "administrator to install qvlcapture in such a folder, or to give it one with -WORKDIR:.",
-     "{message}. qvlcapture хранит файлы запуска в рабочей папке, а она должна быть доступна "
-     "пользователю для записи: не в Program Files и не в сетевой папке только для чтения. "
-     "Обратитесь к администратору: qvlcapture нужно установить в такую папку или указать её "
-     "через -WORKDIR:."},
+     "{message}. Программа qvlcapture записывает свои файлы в рабочую папку, а она должна быть "
+     "доступна пользователю для записи: не в Program Files и не в сетевой папке только для "
+     "чтения. Обратитесь к администратору: программу qvlcapture нужно установить в такую папку "
+     "или указать рабочую папку в ключе -WORKDIR:."},
     {Message::kWriteAfterClose, "Cannot write {path}: the file is already closed.",
      "Не удалось записать {path}: файл уже закрыт."},
     {Message::kMissingFile, "Cannot read {path}: there is no such file.",
-     "Не удалось прочитать {path}: такого файла нет."},
+     "Не удалось прочитать {path}: файл не найден."},
     {Message::kNotAFile, "Cannot read {path}: it is not a file.",
      "Не удалось прочитать {path}: по этому пути находится не файл."},
     {Message::kTooLargeForMemory, "Cannot read {path}: the file is too large for memory.",
      "Не удалось прочитать {path}: файл не помещается в памяти."},
     {Message::kTemplateTooLong,
      "{path} is {length} bytes long, but a stored template has at most {size} bytes.",
-     "Длина {path} составляет {length} байт, а сохранённый шаблон занимает не больше {size} байт."},
+     "Файл {path} слишком велик для сохранённого шаблона: его размер в байтах — {length}, а "
+     "допустимо не больше {size}."},
     {Message::kDatabaseTooLarge,
      "Cannot read the database {path}: {length} bytes do not fit in memory.",
-     "Не удалось прочитать базу {path}: {length} байт не помещаются в памяти."},
+     "Не удалось прочитать базу отпечатков {path}: она не помещается в памяти (размер в байтах: "
+     "{length})."},
     {Message::kConversionFailed, "Cannot convert text to code page {code_page}: {reason}",
      "Не удалось преобразовать текст в кодовую страницу {code_page}: {reason}"},
     {Message::kNoProgramFolder, "Cannot find the program's folder: {reason}",
@@ -58,10 +60,17 @@ constexpr Texts kTexts[] = {
     {Message::kOutOfRange,
      "{quantity} is out of range: {value}. It must lie between -32768 and 32767.",
      "{quantity} вне допустимых пределов: {value}. Значение должно быть от -32768 до 32767."},
-    {Message::kMatchLevel, "The match level (-LEVEL:)", "Уровень совпадения (-LEVEL:)"},
-    {Message::kRecordCount, "The number of records in {path}", "Число записей в {path}"},
-    {Message::kNumberOverflows, "The value of {switch} is too large: the number overflows.",
-     "Значение {switch} слишком велико: число не помещается в разрядную сетку."},
+    {Message::kMatchLevel, "The match level (-LEVEL:)", "Уровень совпадения (ключ -LEVEL:)"},
+    {Message::kTooManyRecords,
+     "The database {path} holds {count} records, but the library's one-to-many search (-CMATCH) "
+     "takes at most 32767. Split the database, or use -CVERIMATCH, which has no such limit.",
+     "В базе отпечатков {path} записей: {count}, а поиск библиотеки по всей базе (ключ -CMATCH) "
+     "принимает не больше 32767. Разделите базу отпечатков или используйте ключ -CVERIMATCH, у "
+     "которого такого ограничения нет."},
+    {Message::kNumberOverflows,
+     "The value of {switch} is too large: the number overflows. Give a smaller number.",
+     "Значение ключа {switch} слишком велико: число не помещается в разрядную сетку. Укажите "
+     "меньшее число."},
     {Message::kUtf16Command,
      "{path} is UTF-16 text without a byte-order mark, whose byte order qvlcapture cannot tell. "
      "Save it with the mark (PowerShell: Out-File), or in the ANSI code page (PowerShell: "
@@ -72,8 +81,9 @@ constexpr Texts kTexts[] = {
     {Message::kUnspellableCommand,
      "{path} is UTF-8 text with a character that the system's ANSI code page cannot represent. "
      "Use only characters of that code page, or save the file as ANSI.",
-     "{path} записан в UTF-8 и содержит символ, которого нет в кодовой странице ANSI системы. "
-     "Используйте только символы этой кодовой страницы или сохраните файл в ANSI."},
+     "Файл {path} записан в кодировке UTF-8 и содержит символ, которого нет в кодовой странице "
+     "ANSI системы. Используйте только символы этой кодовой страницы или сохраните файл в "
+     "кодировке ANSI."},
     {Message::kFullPathDatabase,
      "-MFILE:{name} depends on the current drive or folder of whichever program starts "
      "qvlcapture. Give a full path (C:\\Data\\staff.bin, \\\\server\\share\\staff.bin) or a name "
@@ -84,8 +94,8 @@ constexpr Texts kTexts[] = {
     {Message::kNoTemplate,
      "The scanner library made no template of the captured print (QvlProcess left it empty). "
      "Take the print again.",
-     "Библиотека сканера не построила шаблон снятого отпечатка (QvlProcess оставила шаблон "
-     "пустым). Повторите снятие отпечатка."},
+     "Библиотека сканера не построила шаблон снятого отпечатка (функция QvlProcess "
+     "оставила шаблон пустым). Повторите снятие отпечатка."},
     {Message::kWindowClassFailed, "Cannot register the window class: {reason}",
      "Не удалось зарегистрировать класс окна: {reason}"},
     {Message::kWindowFailed, "Cannot create the window: {reason}",
@@ -101,62 +111,65 @@ constexpr Texts kTexts[] = {
      "The scanner library {name} is neither in the program's folder ({folder}) nor in the system "
      "folder ({system_folder}). Copy the scanner vendor's {name} into the folder of {program}.",
      "Библиотека сканера {name} не найдена ни в папке программы ({folder}), ни в системной папке "
-     "({system_folder}). Скопируйте {name} производителя сканера в папку {program}."},
+     "({system_folder}). Скопируйте {name} производителя сканера в папку, где находится "
+     "{program}."},
     {Message::kLibraryNotOnPath,
      "The scanner library {name} is neither in the program's folder ({folder}) nor on the "
      "system's library path ({reason}). Copy {name} into the folder of {program}.",
-     "Библиотека сканера {name} не найдена ни в папке программы ({folder}), ни на системном пути "
-     "библиотек ({reason}). Скопируйте {name} в папку {program}."},
+     "Библиотека сканера {name} не найдена ни в папке программы ({folder}), ни в папках, где "
+     "система ищет библиотеки ({reason}). Скопируйте {name} в папку, где находится {program}."},
     {Message::kCannotLoad, "Cannot load the scanner library {path}: {reason}",
      "Не удалось загрузить библиотеку сканера {path}: {reason}"},
     {Message::kLibraryStartFailed,
-     "The scanner library {path} failed in {entry_point} as it loaded: {reason} Try again; if it "
-     "happens again, give the text of this message to the scanner vendor.",
-     "Сбой в библиотеке сканера {path} при загрузке, в {entry_point}: {reason} Повторите попытку; "
-     "если сбой повторится, передайте текст этого сообщения производителю сканера."},
+     "The scanner library {path} failed in {entry_point} as it loaded. Try again; if it happens "
+     "again, give the text of this message to the scanner vendor. Reason: {reason}",
+     "Сбой в библиотеке сканера {path} при загрузке, в {entry_point}. Повторите попытку; если сбой "
+     "повторится, передайте текст этого сообщения производителю сканера. Причина: {reason}"},
     {Message::kDependencyMissing,
      "{path} is there, but the library it needs, {missing}, is missing. Install what the scanner "
      "vendor's library requires (its runtime or driver package), or copy the missing library "
      "into its folder.",
      "Библиотека сканера {path} найдена, но не найдена нужная ей библиотека {missing}. "
-     "Установите то, что требуется библиотеке производителя сканера (среду выполнения или пакет "
-     "драйверов), или скопируйте недостающую библиотеку в её папку."},
+     "Установите компоненты, необходимые библиотеке производителя сканера (среду выполнения или "
+     "пакет драйверов), или скопируйте недостающую библиотеку в папку с библиотекой сканера."},
     {Message::kSomeDependencyMissing,
      "{path} is there, but a library that it needs is missing. Install what the scanner vendor's "
      "library requires (its runtime or driver package), or copy what is missing into its folder.",
      "Библиотека сканера {path} найдена, но не найдена одна из нужных ей библиотек. Установите "
-     "то, что требуется библиотеке производителя сканера (среду выполнения или пакет драйверов), "
-     "или скопируйте недостающее в её папку."},
+     "компоненты, необходимые библиотеке производителя сканера (среду выполнения или пакет "
+     "драйверов), или скопируйте недостающее в папку с библиотекой сканера."},
     {Message::kMachineMismatch,
      "{path} is a {library_bits}-bit library for {library_machine}, and this qvlcapture is a "
      "{program_bits}-bit program for {program_machine}: the two cannot work together. Use the "
      "scanner vendor's library for {program_machine}.",
-     "{path} — {library_bits}-разрядная библиотека для {library_machine}, а эта qvlcapture — "
-     "{program_bits}-разрядная программа для {program_machine}: вместе они работать не могут. "
+     "{path} — {library_bits}-разрядная библиотека для {library_machine}, а эта версия qvlcapture "
+     "— {program_bits}-разрядная программа для {program_machine}: вместе они работать не могут. "
      "Используйте библиотеку производителя сканера для {program_machine}."},
     {Message::kBitnessMismatch,
      "{path} is a {library_bits}-bit library for {library_machine}, and this qvlcapture is a "
      "{program_bits}-bit program for {program_machine}: the two cannot work together. Use the "
      "{library_bits}-bit qvlcapture with this library (on Windows the {package} package), or the "
      "scanner vendor's {program_bits}-bit library with this one.",
-     "{path} — {library_bits}-разрядная библиотека для {library_machine}, а эта qvlcapture — "
-     "{program_bits}-разрядная программа для {program_machine}: вместе они работать не могут. "
-     "Используйте с этой библиотекой {library_bits}-разрядную qvlcapture (для Windows — пакет "
+     "{path} — {library_bits}-разрядная библиотека для {library_machine}, а эта версия qvlcapture "
+     "— {program_bits}-разрядная программа для {program_machine}: вместе они работать не могут. "
+     "Используйте с этой библиотекой {library_bits}-разрядную версию qvlcapture (для Windows — "
+     "пакет "
      "{package}) или с этой программой {program_bits}-разрядную библиотеку производителя сканера."},
-    {Message::kWindowsError, "Windows error {code}", "Ошибка Windows {code}"},
+    {Message::kWindowsError, "Windows error {code}", "ошибка Windows {code}"},
     {Message::kTheFile, "the file", "файл"},
     {Message::kLibraryFault,
      "The scanner library {library} crashed in {entry_point}: {fault} at {where}. No answer was "
      "written. Try again; if it happens again, give the text of this message to the scanner "
      "vendor.",
      "Сбой в библиотеке сканера {library} при вызове {entry_point}: {fault} по адресу {where}. "
-     "Ответ не записан. Повторите попытку; если сбой повторится, передайте текст этого сообщения "
-     "производителю сканера."},
+     "Результат не записан. Повторите попытку; если сбой повторится, передайте текст этого "
+     "сообщения производителю сканера."},
     {Message::kProgramFault,
      "qvlcapture crashed: {fault} at {where}. No answer was written. This is a fault of "
      "qvlcapture itself: please give the text of this message to whoever supplied qvlcapture.",
-     "Аварийное завершение qvlcapture: {fault} по адресу {where}. Ответ не записан. Это ошибка "
-     "самой программы qvlcapture: передайте текст этого сообщения тому, кто её поставил."},
+     "Аварийное завершение программы qvlcapture: {fault} по адресу {where}. Результат не записан. "
+     "Это ошибка самой программы qvlcapture: передайте текст этого сообщения поставщику "
+     "программы."},
     {Message::kScannerBusy,
      "The scanner is busy: a capture for another folder is already running. Wait until it has "
      "ended, then try again.",
@@ -164,7 +177,7 @@ constexpr Texts kTexts[] = {
      "попытку."},
     {Message::kNoWorkFolder,
      "The working folder {path} (-WORKDIR:) does not exist. Create it before starting qvlcapture.",
-     "Рабочая папка {path} (-WORKDIR:) не существует. Создайте её до запуска qvlcapture."},
+     "Рабочая папка {path} (ключ -WORKDIR:) не существует. Создайте её до запуска qvlcapture."},
     {Message::kLevelNotANumber,
      "The match level -LEVEL:{value} is not a number. Give a whole number from -32768 to 32767, "
      "such as -LEVEL:3.",
@@ -175,20 +188,21 @@ constexpr Texts kTexts[] = {
      "answer was written. Try again; if it happens again, give the text of this message to the "
      "scanner vendor.",
      "Сбой в библиотеке сканера {library} в её собственном потоке: {fault} по адресу {where}. "
-     "Ответ не записан. Повторите попытку; если сбой повторится, передайте текст этого сообщения "
-     "производителю сканера."},
+     "Результат не записан. Повторите попытку; если сбой повторится, передайте текст этого "
+     "сообщения производителю сканера."},
     {Message::kMissingDatabase,
      "The database {path} is missing, or is not a file. Ask the administrator to place it there, "
      "or to name it with -MFILE:.",
-     "База отпечатков {path} не найдена, или по этому пути находится не файл. Обратитесь к "
-     "администратору."},
+     "База отпечатков {path} не найдена, или по этому пути находится не файл. Попросите "
+     "администратора поместить её туда или указать другой файл в ключе -MFILE:."},
+    {Message::kUnknownMachine, "machine {code}", "процессор с кодом {code}"},
     {Message::kDependenciesMissing,
      "{path} is there, but the libraries it needs, {missing}, are missing. Install what the "
      "scanner vendor's library requires (its runtime or driver package), or copy the missing "
      "libraries into its folder.",
      "Библиотека сканера {path} найдена, но не найдены нужные ей библиотеки {missing}. "
-     "Установите то, что требуется библиотеке производителя сканера (среду выполнения или пакет "
-     "драйверов), или скопируйте недостающие библиотеки в её папку."},
+     "Установите компоненты, необходимые библиотеке производителя сканера (среду выполнения или "
+     "пакет драйверов), или скопируйте недостающие библиотеки в папку с библиотекой сканера."},
     {Message::kBlankWorkFolder,
      "-WORKDIR: names no folder. Give the working folder's full path, or a name relative to the "
      "program's folder.",

@@ -14,7 +14,7 @@ unsigned Little16(std::string_view bytes, std::size_t at) {
   return static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8;
 }
 
-std::string MachineName(unsigned machine, bool pe) {
+std::string MachineName(unsigned machine) {
   switch (machine) {
     case 0x014C:
     case 3:
@@ -29,7 +29,7 @@ std::string MachineName(unsigned machine, bool pe) {
     case 40:
       return "ARM";
   }
-  return (pe ? "PE machine " : "ELF machine ") + std::to_string(machine);
+  return Say(Message::kUnknownMachine, {{"code", std::to_string(machine)}});
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ std::optional<BinaryKind> ParseBinaryKind(std::string_view header) {
   if (header.size() >= 20 && header.substr(0, 4) == kElfMagic && header[5] == 1) {
     int bits = header[4] == 1 ? 32 : header[4] == 2 ? 64 : 0;
     if (bits == 0) return std::nullopt;
-    return BinaryKind{bits, MachineName(Little16(header, 18), false)};
+    return BinaryKind{bits, MachineName(Little16(header, 18))};
   }
   if (header.size() < 0x40 || header.substr(0, 2) != "MZ") return std::nullopt;
   std::size_t pe = Little16(header, 0x3C) | std::size_t{Little16(header, 0x3E)} << 16;
@@ -49,7 +49,7 @@ std::optional<BinaryKind> ParseBinaryKind(std::string_view header) {
   unsigned magic = Little16(header, pe + 24);
   int bits = magic == 0x10B ? 32 : magic == 0x20B ? 64 : 0;
   if (bits == 0) return std::nullopt;
-  return BinaryKind{bits, MachineName(Little16(header, pe + 4), true)};
+  return BinaryKind{bits, MachineName(Little16(header, pe + 4))};
 }
 
 std::vector<std::string> ParseImportedLibraries(std::string_view image) {

@@ -14,9 +14,10 @@ DatabaseBuffer ReadDatabase(StatusWindow& window, const std::string& path, bool 
   window.ShowTimer(kReadingDatabase);
   DatabaseBuffer database = ReadDatabaseFile(path);
   window.ShowTimer("");
-  if (one_to_many) {
-    ToInt16(static_cast<double>(database.record_count()),
-            Say(Message::kRecordCount, {{"path", path}}));
+  // The library's search takes its count as a 16-bit number.
+  if (one_to_many && database.record_count() > 32767) {
+    throw RunError(Say(Message::kTooManyRecords,
+                       {{"path", path}, {"count", std::to_string(database.record_count())}}));
   }
   return database;
 }

@@ -42,15 +42,21 @@ sign() {
 }
 
 stage=$out/package/$name
-rm -rf "$out/package" "$out/$name.zip"
+# A package of an earlier version left in the build folder would be taken for this one.
+rm -rf "$out/package" "$out"/qvlcapture-*.zip
 mkdir -p "$stage/samples" "$stage/simulator"
 cp "$build/qvlcapture.exe" "$source/LICENSE" "$source/CHANGELOG.md" "$stage/"
 cp "$source/docs/integration.md" "$stage/README.md"
 cp "$source/docs/samples/caller.cmd" "$source/docs/samples/caller.ps1" \
-  "$source/docs/samples/caller.c" "$source/docs/samples/add_record.c" "$stage/samples/"
+  "$source/docs/samples/caller.c" "$source/docs/samples/add_record.c" \
+  "$source/docs/samples/qvlcapture.js" "$source/docs/samples/portal.html" "$stage/samples/"
+# The local web service, and its settings to copy and edit.
+[ ! -e "$build/qvlbridge.exe" ] || cp "$build/qvlbridge.exe" "$stage/"
+cp "$source/docs/samples/qvlbridge.json" "$stage/samples/"
 cp "$build/QvlScanner.dll" "$build/qvlsim.exe" "$source/simulator/README.md" "$stage/simulator/"
 sign "$stage/qvlcapture.exe"
 sign "$stage/simulator/qvlsim.exe"
+[ ! -e "$stage/qvlbridge.exe" ] || sign "$stage/qvlbridge.exe"
 
 cd "$out/package"
 (cd "$name" && find . -type f ! -name SHA256SUMS | LC_ALL=C sort | sed 's|^\./||' | xargs sha256sum >SHA256SUMS)

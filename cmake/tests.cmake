@@ -29,6 +29,10 @@ if(WIN32)
   target_sources(qvl_tests PRIVATE src/base/os-win32_test.cpp src/window/status_window-win32_test.cpp)
 endif()
 target_link_libraries(qvl_tests PRIVATE qvlcore GTest::gtest_main)
+if(QVL_BRIDGE)
+  target_sources(qvl_tests PRIVATE src/bridge/base64_test.cpp src/bridge/bridge_test.cpp)
+  target_link_libraries(qvl_tests PRIVATE qvlbridge_core)
+endif()
 
 # Scanner libraries that cannot serve, in e2e/: one lacks an entry point, one needs a library
 # that is never placed beside it.
@@ -47,6 +51,9 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(needs_dependency PRIVATE -Wl,--kill-at)
 endif()
 set(QVL_E2E_TARGETS qvlcapture QvlScanner qvlsim broken_scanner needs_dependency)
+if(QVL_BRIDGE)
+  list(APPEND QVL_E2E_TARGETS qvlbridge)
+endif()
 
 # The end-to-end cases for this kind of build, as e2e.sh lists them.
 function(qvl_add_e2e_cases kind prefix)

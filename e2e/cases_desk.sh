@@ -116,7 +116,7 @@ case_work_folder() {
   done <<EOF
 -WORKDIR:|-WORKDIR: names no folder|В ключе -WORKDIR: не указана папка
 -WORKDIR:   |-WORKDIR: names no folder|В ключе -WORKDIR: не указана папка
--WORKDIR:nowhere|$(native "$folder/nowhere") (-WORKDIR:) does not exist|$(native "$folder/nowhere") (-WORKDIR:) не существует
+-WORKDIR:nowhere|$(native "$folder/nowhere") (-WORKDIR:) does not exist|$(native "$folder/nowhere") (ключ -WORKDIR:) не существует
 -WORKDIR:file.bin|$(native "$folder/file.bin") (-WORKDIR:) is a file|$(native "$folder/file.bin") (ключ -WORKDIR:) — это файл
 $([ -n "$windows" ] && echo '-WORKDIR:C:x|-WORKDIR:C:x depends on the current drive|-WORKDIR:C:x зависит от текущего диска')
 $([ -n "$windows" ] && echo '-WORKDIR:\x|-WORKDIR:\x depends on the current drive|-WORKDIR:\x зависит от текущего диска')

@@ -20,6 +20,7 @@ no_template lw7      error_stops lw       wrong_library lw     no_library lw7
 unwritable_folder l  second_run lw        held_picture lw      quoted lw
 crash lw7            languages lwe        qvlsim_arguments l   work_folder lw
 busy_scanner lw      quiet lw             hang lw7             full_disk l
+bridge_http l        bridge_browser l     bridge_wine w
 caller_window w      guide we             picture_96 w         picture_144 w
 close_box w          signed w
 '
@@ -37,7 +38,8 @@ name=$1 build=$(cd "$2" && pwd) pid= holder=
 root=$(cd "$(dirname "$0")/.." && pwd)
 top=$(mktemp -d "${TMPDIR:-/tmp}/qvl-e2e-XXXXXX")
 folder=$top/program
-trap 'kill -9 $pid $holder 2>/dev/null; chattr -i "$folder" 2>/dev/null; rm -rf "$top"' EXIT
+# Whatever a case started (a bridge, a browser, a test origin) ends with it.
+trap 'kill -9 $pid $holder 2>/dev/null; pkill -9 -f "$top" 2>/dev/null; chattr -i "$folder" 2>/dev/null; rm -rf "$top"' EXIT
 caption='Биометрия для сканеров Quarvel от Tormel 2012-12-20'
 # Cases run in parallel, each with its own stand-in scanner: each has a scanner lock of its own.
 export QVLCAPTURE_SCANNER_LOCK=${top##*/}

@@ -237,6 +237,11 @@ constexpr Texts kTexts[] = {
      "if it happens again, check the scanner and its driver.",
      "Сканер не передал отпечаток: функция QvlGetImage вернула признак захвата {flag} вместо 1. "
      "Повторите попытку; если это повторится, проверьте сканер и его драйвер."},
+    {Message::kBridgeStoppedRun,
+     "qvlcapture had not ended after {seconds} seconds, and qvlbridge stopped it. Check the "
+     "scanner's connection and driver, then try again.",
+     "Программа qvlcapture не завершилась за {seconds} с, и служба qvlbridge остановила её. "
+     "Проверьте подключение сканера и его драйвер и повторите попытку."},
 };
 
 constexpr bool InMessageOrder() {

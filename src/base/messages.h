@@ -66,6 +66,7 @@ enum class Message {
   kLibraryHung,
   kTimedOut,
   kNotAPrint,
+  kBridgeStoppedRun,
   kCount
 };
 

@@ -1,0 +1,122 @@
+# The local web service: what it answers over HTTP while runs crash, hang and overlap, the sample
+# portal in a real browser, and the Windows builds under Wine.
+
+page=http://127.0.0.1:8000  # the portal's origin, allowed in every bridge here
+
+# Starts qvlbridge, in a program folder of its own named $1, with the settings $2 (JSON members
+# of qvlbridge.json) and the stand-in's settings that follow; sets $bridge (its address) and
+# $bridge_pid, and waits until it answers.
+start_bridge() {
+  local name=$1 settings=$2 port=$((20000 + RANDOM % 20000))
+  shift 2
+  install "$top/$name"
+  cp "$build/qvlbridge$program" "$top/$name/"
+  printf '{"allowed_origins": ["%s"], "port": %s %s}' "$page" "$port" "$settings" >"$top/$name/qvlbridge.json"
+  (cd "$caller_folder" && exec env XDG_STATE_HOME="$top/state" QVLCAPTURE_SCANNER_LOCK="${top##*/}-$name" "$@" \
+    $WINE "$top/$name/qvlbridge$program" </dev/null >>"$top/bridge.log" 2>&1) &
+  bridge_pid=$! bridge=http://127.0.0.1:$port
+  for _ in $(seq 100); do curl -sf "$bridge/v1/status" >/dev/null && return 0 || sleep 0.2; done
+  fail "qvlbridge does not answer at $bridge: $(cat "$top/bridge.log")"
+}
+
+# Posts the capture request $1 from the portal's origin; sets $code, and the answer is in
+# $top/answer.
+capture() {
+  code=$(curl -s -o "$top/answer" -w '%{http_code}' -H "Origin: $page" -H 'Content-Type: application/json' \
+    --data "$1" "$bridge/v1/capture")
+}
+
+field() {  # a member of the last answer, as JSON
+  python3 -c 'import json, sys; print(json.dumps(json.load(open(sys.argv[1]))[sys.argv[2]]))' "$top/answer" "$1"
+}
+
+expect_ending() {  # the HTTP status 200, the ending $1 and the exit status $2
+  [ "$code" = 200 ] && [ "$(field ending)" = "\"$1\"" ] && [ "$(field status)" = "$2" ] ||
+    fail "HTTP $code, want ending $1 and status $2: $(head -c 600 "$top/answer")"
+}
+
+expect_no_runs() {  # no biometric file stays on the disk, whatever the ending
+  [ -z "$(find "$top/state" -path '*/runs/*' 2>/dev/null)" ] || fail "left behind: $(find "$top/state" -path '*/runs/*')"
+}
+
+case_bridge_http() {
+  # A crash, a hang the program ends itself (8) and one the bridge must end, and a request over
+  # the limit, each while the bridge goes on serving; a second request while a capture runs.
+  local first
+  start_bridge crashing '' QVLSIM_ARRIVE=1polls QVLSIM_CRASH=access
+  capture '{"mode": "enroll", "token": "c"}'
+  expect_ending library_crashed 6
+  [[ "$(field message)" == *QvlProcess* ]] || fail "the crash's message: $(field message)"
+  start_bridge hanging '' QVLSIM_ARRIVE=1polls QVLSIM_HANG=process
+  capture '{"mode": "enroll", "timeout": 5}'
+  expect_ending library_hung 8
+  start_bridge stuck ', "extra_seconds": 2' QVLSIM_ARRIVE=1polls QVLSIM_HANG=open
+  capture '{"mode": "enroll", "timeout": 1}'
+  expect_ending library_hung null
+  start_bridge small ', "max_request_bytes": 1000' QVLSIM_ARRIVE=file:"$top/finger"
+  capture "{\"mode\": \"identify\", \"database\": \"$(head -c 1024 /dev/zero | base64 -w0)\"}"
+  [ "$code" = 413 ] || fail "an over-large request got $code"
+  (capture '{"mode": "enroll", "timeout": 30, "token": "first"}' && echo "$code" >"$top/first.code") &
+  first=$!
+  for _ in $(seq 50); do curl -s "$bridge/v1/status" | grep -q '"capture_running":true' && break || sleep 0.1; done
+  code=$(curl -s -o /dev/null -w '%{http_code}' -H "Origin: $page" -H 'Content-Type: application/json' \
+    --data '{"mode": "enroll"}' "$bridge/v1/capture")
+  [ "$code" = 409 ] || fail "a second capture got $code"
+  touch "$top/finger"
+  wait "$first"
+  code=$(cat "$top/first.code")
+  expect_ending answered 0
+  [ "$(field token)" = '"first"' ] && [ "$(field matches)" = '[]' ] || fail "$(head -c 300 "$top/answer")"
+  curl -sf "$bridge/v1/status" | grep -q '"library_found":true' || fail "no status after all that"
+  expect_no_runs
+}
+
+case_bridge_browser() {
+  # The sample portal in Chromium, from a test origin the bridge allows: enrolment, verification
+  # (1, and 0 against another template), identification and a timeout, as the page shows them.
+  # The same page from an origin the bridge does not allow reads nothing.
+  command -v chromium >/dev/null || { echo "SKIPPED: no chromium (apt-get install chromium)"; exit 77; }
+  local origin report
+  mkdir "$top/site"
+  cp "$root/docs/samples/portal.html" "$root/docs/samples/qvlcapture.js" "$root/e2e/browser/driver.html" "$top/site/"
+  for origin in allowed other; do
+    python3 "$root/e2e/browser/serve.py" "$top/$origin.port" "$top/$origin.report" "$top/finger" "$top/site" &
+    for _ in $(seq 50); do [ -s "$top/$origin.port" ] && break || sleep 0.1; done
+  done
+  page=http://127.0.0.1:$(cat "$top/allowed.port")
+  start_bridge portal '' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_FINGER=7
+  for origin in allowed other; do
+    chromium --headless=new --no-sandbox --disable-gpu --no-first-run --user-data-dir="$top/chrome-$origin" \
+      --remote-debugging-port=0 "http://127.0.0.1:$(cat "$top/$origin.port")/driver.html?bridge=$bridge$(
+      [ $origin = other ] && echo '&only=enroll')" </dev/null >/dev/null 2>&1 &
+    local browser=$!
+    for _ in $(seq 900); do [ -s "$top/$origin.report" ] && break || sleep 0.1; done
+    kill "$browser" 2>/dev/null
+    wait "$browser" 2>/dev/null
+  done
+  report=$(cat "$top/allowed.report")
+  [ "$report" = "enroll:answered:-1 picture:280 verify:answered:1 verify:answered:0 identify:answered:3 enroll:timed_out:" ] ||
+    fail "the portal showed: $report"
+  [ "$(cat "$top/other.report")" = "enroll:unreachable:" ] || fail "another origin read: $(cat "$top/other.report")"
+  expect_no_runs
+}
+
+case_bridge_wine() {
+  # The Windows bridge answers, and one capture of each mode runs through its child.
+  local template database
+  start_bridge wine '' QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7
+  curl -sf "$bridge/v1/status" | grep -q '"library_found":true' || fail "status: $(curl -s "$bridge/v1/status")"
+  capture '{"mode": "enroll", "token": "w"}'
+  expect_ending answered 0
+  template=$(python3 -c 'import base64, json, sys; print(base64.b64encode(base64.b64decode(json.load(open(sys.argv[1]))["template"])[:256]).decode())' "$top/answer")
+  database=$( (head -c 512 /dev/urandom; echo "$template" | base64 -d) | base64 -w0)
+  capture "{\"mode\": \"verify\", \"template\": \"$template\"}"
+  expect_ending answered 0
+  [ "$(field answer)" = '"1"' ] || fail "verify answered $(field answer)"
+  for mode in identify verimatch; do
+    capture "{\"mode\": \"$mode\", \"database\": \"$database\"}"
+    expect_ending answered 0
+    [ "$(field answer)" = '"2"' ] || fail "$mode answered $(field answer)"
+  done
+  kill "$bridge_pid"
+}

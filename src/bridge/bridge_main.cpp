@@ -1,0 +1,95 @@
+// qvlbridge: the local web service through which a browser-based portal takes a print. Each
+// capture is one qvlcapture run beside it, as a child process.
+//
+//   qvlbridge [-PORT:n]          serves http://127.0.0.1:n/v1/ (52180 unless qvlbridge.json says)
+//   qvlbridge -INSTALL|-UNINSTALL  starts it at this user's logon, or no longer
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "base/error.h"
+#include "base/file.h"
+#include "base/messages.h"
+#include "base/os.h"
+#include "bridge/bridge.h"
+#include "bridge/capture.h"
+#include "bridge/child.h"
+#include "bridge/server.h"
+
+namespace qvl {
+namespace {
+
+#ifdef _WIN32
+constexpr char kSuffix[] = ".exe";
+constexpr char kLibrary[] = "QvlScanner.dll";
+#else
+constexpr char kSuffix[] = "";
+constexpr char kLibrary[] = "libQvlScanner.so";
+#endif
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "qvlbridge: %s\n", message.c_str());
+  return 1;
+}
+
+int Main(int argc, char** argv) {
+  SetLanguage(UserLanguage());
+  std::string folder = ProgramFolder();
+  std::string config_path = JoinPath(folder, "qvlbridge.json");
+  BridgeConfig config;
+  if (RegularFileLength(config_path)) {
+    std::vector<std::uint8_t> bytes = ReadFileBytes(config_path);
+    std::string error;
+    std::optional<BridgeConfig> read = ParseBridgeConfig({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, &error);
+    if (!read) return Fail(config_path + ": " + error);
+    config = *read;
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = Upper(argv[i]);
+    if (argument == "-INSTALL" || argument == "-UNINSTALL") {
+      std::string error;
+      std::string self = JoinPath(folder, std::string("qvlbridge") + kSuffix);
+      if (!StartAtLogon(self, argument == "-INSTALL", &error)) return Fail(error);
+      return 0;
+    }
+    if (argument.compare(0, 6, "-PORT:") == 0) {
+      char* end = nullptr;
+      long port = std::strtol(argv[i] + 6, &end, 10);
+      if (*end || port < 1 || port > 65535) return Fail("-PORT: takes a number from 1 to 65535");
+      config.port = static_cast<int>(port);
+    }
+  }
+  std::string data = BridgeDataFolder();
+  std::string program = JoinPath(folder, std::string("qvlcapture") + kSuffix);
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::u8path(data), ignored);
+  RequestLog log(JoinPath(data, "qvlbridge.log"));
+  Bridge bridge(
+      config,
+      [&](const CaptureRequest& request, int deadline) {
+        return RunCaptureProgram(program, JoinPath(data, "runs"), request, deadline);
+      },
+      [&] { return RegularFileLength(JoinPath(folder, kLibrary)).has_value(); });
+  Serve(bridge, log);
+  return 0;
+}
+
+}  // namespace
+}  // namespace qvl
+
+int main(int argc, char** argv) {
+  try {
+    return qvl::Main(argc, argv);
+  } catch (const std::exception& error) {
+    return qvl::Fail(error.what());
+  }
+}

@@ -1,0 +1,85 @@
+#include "bridge/capture.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <vector>
+
+#include "base/error.h"
+#include "base/file.h"
+#include "base/os.h"
+#include "bridge/child.h"
+
+namespace qvl {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Made empty, under a name no other run of this bridge or another one uses.
+std::string FreshFolder(const std::string& runs_folder) {
+  static std::atomic<unsigned> counter{0};
+  std::error_code error;
+  fs::create_directories(fs::u8path(runs_folder), error);
+  for (;;) {
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::string folder = JoinPath(runs_folder, "run-" + std::to_string(stamp) + "-" +
+                                                   std::to_string(counter++));
+    if (fs::create_directory(fs::u8path(folder), error)) return folder;
+    if (error) throw RunError(Say(Message::kCannotCreate, {{"path", folder}, {"reason", error.message()}}));
+  }
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  OutputFile file(path);
+  file.Write({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+  file.Close();
+}
+
+std::vector<std::uint8_t> BytesIfThere(const std::string& path) {
+  return RegularFileLength(path) ? ReadFileBytes(path) : std::vector<std::uint8_t>();
+}
+
+// Removed whatever happens to the run in between.
+struct RemovedAtEnd {
+  std::string folder;
+  ~RemovedAtEnd() {
+    std::error_code ignored;
+    fs::remove_all(fs::u8path(folder), ignored);
+  }
+};
+
+}  // namespace
+
+CaptureOutcome RunCaptureProgram(const std::string& program, const std::string& runs_folder,
+                                 const CaptureRequest& request, int deadline_seconds) {
+  RemovedAtEnd folder{FreshFolder(runs_folder)};
+  std::vector<std::string> arguments = {"-QUIET", "-WORKDIR:" + folder.folder,
+                                        "-TIMEOUT:" + std::to_string(request.timeout),
+                                        "-LEVEL:" + std::to_string(request.level)};
+  if (!request.token.empty()) arguments.push_back("-CONTROL:" + request.token);
+  if (request.mode == "verify") {
+    WriteBytes(JoinPath(folder.folder, "verify1.bin"), request.stored_template);
+    arguments.push_back("-CVERIFY");
+  } else if (request.mode != "enroll") {
+    WriteBytes(JoinPath(folder.folder, "match.bin"), request.database);
+    arguments.push_back(request.mode == "identify" ? "-CMATCH" : "-CVERIMATCH");
+  }
+  ChildEnd end = RunChild(program, arguments, folder.folder, deadline_seconds);
+  CaptureOutcome outcome;
+  outcome.killed = end.killed;
+  outcome.status = end.status;
+  std::vector<std::uint8_t> result = BytesIfThere(JoinPath(folder.folder, "result.txt"));
+  outcome.result.assign(result.begin(), result.end());
+  std::vector<std::uint8_t> error = BytesIfThere(JoinPath(folder.folder, "error.txt"));
+  std::string text(error.begin(), error.end());
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  outcome.error_text = text;
+  if (!end.killed && (end.status == 0 || end.status == 7)) {
+    outcome.features = BytesIfThere(JoinPath(folder.folder, "feature.txt"));
+    outcome.picture = BytesIfThere(JoinPath(folder.folder, "scan.bmp"));
+  }
+  return outcome;
+}
+
+}  // namespace qvl

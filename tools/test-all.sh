@@ -10,7 +10,8 @@ export LC_ALL=C.UTF-8  # the tests set the locale they need; this one is for the
 packages=(git cmake make gcc g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick fonts-liberation locales
-          zip unzip osslsigncode openssl e2fsprogs procps)
+          zip unzip osslsigncode openssl e2fsprogs procps
+          libboost1.74-dev nlohmann-json3-dev chromium curl python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")

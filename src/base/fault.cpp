@@ -38,7 +38,7 @@ const char* BaseName(const char* path) {
 
 ShowReport g_show = nullptr;
 FaultEndings g_endings{};
-std::atomic<bool> g_ending{false};  // a report is under way
+std::atomic<bool> g_ending{false};            // a report is under way
 std::atomic<std::uint64_t> g_own_threads[8];  // the threads the program started
 
 // The watch over the library's calls: the call under way and when it must have returned. Never

@@ -24,7 +24,8 @@ std::string EncodeBase64(const std::vector<std::uint8_t>& bytes) {
     if (i + 1 < bytes.size()) group |= std::uint32_t{bytes[i + 1]} << 8;
     if (i + 2 < bytes.size()) group |= bytes[i + 2];
     std::size_t chunk = bytes.size() - i < 3 ? bytes.size() - i : 3;
-    for (std::size_t k = 0; k < 4; ++k) text += k <= chunk ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+    for (std::size_t k = 0; k < 4; ++k)
+      text += k <= chunk ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
   }
   return text;
 }
@@ -35,7 +36,8 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view text) {
   bytes.reserve(text.size() / 4 * 3);
   for (std::size_t i = 0; i < text.size(); i += 4) {
     bool last = i + 4 == text.size();
-    std::size_t padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
+    std::size_t padding =
+        last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
     std::uint32_t group = 0;
     for (std::size_t k = 0; k < 4; ++k) {
       int sextet = k >= 4 - padding ? 0 : SextetOf(text[i + k]);

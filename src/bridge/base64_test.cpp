@@ -7,9 +7,13 @@ namespace {
 
 // RFC 4648's vectors both ways, and what a page may send that is no base64.
 TEST(Base64, RoundTripsAndRefusesWhatIsNoBase64) {
-  const std::pair<const char*, const char*> vectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+  const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                         {"f", "Zg=="},
+                                                         {"fo", "Zm8="},
+                                                         {"foo", "Zm9v"},
+                                                         {"foob", "Zm9vYg=="},
+                                                         {"fooba", "Zm9vYmE="},
+                                                         {"foobar", "Zm9vYmFy"}};
   for (const auto& [plain, encoded] : vectors) {
     std::vector<std::uint8_t> bytes(plain, plain + std::char_traits<char>::length(plain));
     EXPECT_EQ(EncodeBase64(bytes), encoded);

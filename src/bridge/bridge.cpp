@@ -5,15 +5,20 @@
 #include "base/messages.h"
 #include "bridge/base64.h"
 
+// Built and tested with Debian 12's nlohmann-json3-dev; another version is a deliberate change.
+static_assert(NLOHMANN_JSON_VERSION_MAJOR == 3 && NLOHMANN_JSON_VERSION_MINOR == 11,
+              "qvlbridge is pinned to nlohmann/json 3.11");
+
 namespace qvl {
 namespace {
 
 using Json = nlohmann::json;
 
 // The exit statuses of qvlcapture, by name, as the page branches on them.
-constexpr const char* kEndings[] = {"answered",     "error",           "timed_out",
-                                    "window_closed", "not_a_print",     "busy",
-                                    "library_crashed", "picture_not_replaced", "library_hung"};
+constexpr const char* kEndings[] = {
+    "answered",    "error", "timed_out",       "window_closed",
+    "not_a_print", "busy",  "library_crashed", "picture_not_replaced",
+    "library_hung"};
 
 std::string Lower(std::string text) {
   for (char& c : text) {
@@ -31,14 +36,17 @@ HttpAnswer JsonAnswer(int status, const Json& body) {
   return answer;
 }
 
-HttpAnswer Refusal(int status, const std::string& what) { return JsonAnswer(status, {{"error", what}}); }
+HttpAnswer Refusal(int status, const std::string& what) {
+  return JsonAnswer(status, {{"error", what}});
+}
 
 // A number field that must be a whole number in [least, most], or absent.
 bool TakeWhole(const Json& body, const char* name, int least, int most, int* value,
                std::string* error) {
   if (!body.contains(name)) return true;
   const Json& field = body[name];
-  if (!field.is_number() || field.get<double>() != static_cast<double>(static_cast<long long>(field.get<double>())) ||
+  if (!field.is_number() ||
+      field.get<double>() != static_cast<double>(static_cast<long long>(field.get<double>())) ||
       field.get<double>() < least || field.get<double>() > most) {
     *error = std::string(name) + " must be a whole number from " + std::to_string(least) + " to " +
              std::to_string(most);
@@ -84,12 +92,14 @@ std::optional<CaptureRequest> ReadRequest(const std::string& text, std::string* 
   }
   if (verify && !TakeBytes(body, "template", &request.stored_template, error)) return std::nullopt;
   if (verify && request.stored_template.size() != 256 && request.stored_template.size() != 257) {
-    *error = "template must be 256 or 257 bytes, not " + std::to_string(request.stored_template.size());
+    *error =
+        "template must be 256 or 257 bytes, not " + std::to_string(request.stored_template.size());
     return std::nullopt;
   }
   if (search && !TakeBytes(body, "database", &request.database, error)) return std::nullopt;
   if (search && request.database.size() % 256 != 0) {
-    *error = "database must be whole 256-byte records, not " + std::to_string(request.database.size()) + " bytes";
+    *error = "database must be whole 256-byte records, not " +
+             std::to_string(request.database.size()) + " bytes";
     return std::nullopt;
   }
   if (!TakeWhole(body, "level", -32768, 32767, &request.level, error) ||
@@ -99,8 +109,8 @@ std::optional<CaptureRequest> ReadRequest(const std::string& text, std::string* 
     const Json& token = body["token"];
     bool plain = token.is_string() && token.get<std::string>().size() <= 64;
     for (char c : plain ? token.get<std::string>() : std::string()) {
-      plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                        c == '-' || c == '_' || c == '.' || c == ':');
+      plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':');
     }
     if (!plain) {
       *error = "token must be at most 64 letters, digits and - _ . :";
@@ -132,8 +142,9 @@ Json Outcome(const CaptureRequest& request, const CaptureOutcome& outcome, int d
   answer["ending"] = outcome.killed ? "library_hung" : known ? kEndings[outcome.status] : "error";
   answer["status"] = outcome.killed ? Json(nullptr) : Json(outcome.status);
   answer["token"] = request.token;
-  answer["message"] = outcome.killed ? Say(Message::kBridgeStoppedRun, {{"seconds", std::to_string(deadline)}})
-                                     : outcome.error_text;
+  answer["message"] = outcome.killed
+                          ? Say(Message::kBridgeStoppedRun, {{"seconds", std::to_string(deadline)}})
+                          : outcome.error_text;
   bool answered = !outcome.killed && (outcome.status == 0 || outcome.status == 7);
   std::string first = outcome.result.substr(0, outcome.result.find("\r\n"));
   answer["answer"] = answered ? Json(first) : Json(nullptr);
@@ -144,8 +155,10 @@ Json Outcome(const CaptureRequest& request, const CaptureOutcome& outcome, int d
     at = comma == std::string::npos ? first.size() : comma + 1;
   }
   answer["matches"] = matches;
-  answer["template"] = answered ? Json(EncodeBase64(TemplateBytes(outcome.features))) : Json(nullptr);
-  answer["picture"] = answered && !outcome.picture.empty() ? Json(EncodeBase64(outcome.picture)) : Json(nullptr);
+  answer["template"] =
+      answered ? Json(EncodeBase64(TemplateBytes(outcome.features))) : Json(nullptr);
+  answer["picture"] =
+      answered && !outcome.picture.empty() ? Json(EncodeBase64(outcome.picture)) : Json(nullptr);
   return answer;
 }
 
@@ -186,7 +199,8 @@ HttpAnswer Bridge::Handle(const HttpAsk& ask) {
   if (host != "127.0.0.1" + port && host != "localhost" + port)
     return Refusal(403, "the Host header must name 127.0.0.1 or localhost with the bridge's port");
   bool allowed = false;
-  for (const std::string& origin : config_.allowed_origins) allowed = allowed || origin == ask.origin;
+  for (const std::string& origin : config_.allowed_origins)
+    allowed = allowed || origin == ask.origin;
   // A page of another origin reads nothing: no CORS headers at all.
   if (!ask.origin.empty() && !allowed) return Refusal(403, "this origin is not allowed");
   HttpAnswer answer;
@@ -198,7 +212,8 @@ HttpAnswer Bridge::Handle(const HttpAsk& ask) {
     answer.headers = {{"Access-Control-Allow-Methods", "GET, POST, OPTIONS"},
                       {"Access-Control-Allow-Headers", "Content-Type"},
                       {"Access-Control-Max-Age", "600"}};
-    if (ask.private_network) answer.headers.push_back({"Access-Control-Allow-Private-Network", "true"});
+    if (ask.private_network)
+      answer.headers.push_back({"Access-Control-Allow-Private-Network", "true"});
   } else if (status_path) {
     if (ask.method != "GET") {
       answer = Refusal(405, "use GET");
@@ -243,9 +258,10 @@ HttpAnswer Bridge::Capture(const HttpAsk& ask) {
     outcome.error_text = failure.what();
   }
   capturing_ = false;
-  HttpAnswer answer = JsonAnswer(200, Outcome(*request, outcome, deadline));
+  Json body = Outcome(*request, outcome, deadline);
+  HttpAnswer answer = JsonAnswer(200, body);
   answer.mode = request->mode;
-  answer.ending = Json::parse(answer.body)["ending"].get<std::string>();
+  answer.ending = body["ending"].get<std::string>();
   return answer;
 }
 

@@ -49,7 +49,8 @@ int Main(int argc, char** argv) {
   if (RegularFileLength(config_path)) {
     std::vector<std::uint8_t> bytes = ReadFileBytes(config_path);
     std::string error;
-    std::optional<BridgeConfig> read = ParseBridgeConfig({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, &error);
+    std::optional<BridgeConfig> read =
+        ParseBridgeConfig({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, &error);
     if (!read) return Fail(config_path + ": " + error);
     config = *read;
   }

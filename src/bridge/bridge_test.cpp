@@ -16,14 +16,16 @@ constexpr char kPortal[] = "https://hr.example.ru";
 class BridgeTest : public testing::Test {
  protected:
   BridgeTest()
-      : bridge({{kPortal}, 52180, 4096, 150},
-               [this](const CaptureRequest& request, int deadline) {
-                 asked.push_back(request);
-                 deadlines.push_back(deadline);
-                 if (!during_run.empty()) status_during_run = Ask("POST", "/v1/capture", during_run).status;
-                 return outcome;
-               },
-               [] { return true; }) {}
+      : bridge(
+            {{kPortal}, 52180, 4096, 150},
+            [this](const CaptureRequest& request, int deadline) {
+              asked.push_back(request);
+              deadlines.push_back(deadline);
+              if (!during_run.empty())
+                status_during_run = Ask("POST", "/v1/capture", during_run).status;
+              return outcome;
+            },
+            [] { return true; }) {}
 
   HttpAnswer Ask(const char* method, const char* target, const std::string& body = "",
                  std::string origin = kPortal, std::string host = "127.0.0.1:52180") {
@@ -70,14 +72,23 @@ TEST_F(BridgeTest, RequestsItRefuses) {
       {"POST", "/v1/capture", R"(["enroll"])", kPortal, "127.0.0.1:52180", 400, true},
       {"POST", "/v1/capture", R"({"mode":"photo"})", kPortal, "127.0.0.1:52180", 400, true},
       {"POST", "/v1/capture", R"({"mode":"verify"})", kPortal, "127.0.0.1:52180", 400, true},
-      {"POST", "/v1/capture", R"({"mode":"verify","template":"AAAA"})", kPortal, "127.0.0.1:52180", 400, true},
-      {"POST", "/v1/capture", R"({"mode":"verimatch","database":"AAAA"})", kPortal, "127.0.0.1:52180", 400, true},
-      {"POST", "/v1/capture", R"({"mode":"identify","database":"A*=="})", kPortal, "127.0.0.1:52180", 400, true},
-      {"POST", "/v1/capture", R"({"mode":"enroll","level":"3"})", kPortal, "127.0.0.1:52180", 400, true},
-      {"POST", "/v1/capture", R"({"mode":"enroll","timeout":2.5})", kPortal, "127.0.0.1:52180", 400, true},
-      {"POST", "/v1/capture", R"({"mode":"enroll","token":"a b"})", kPortal, "127.0.0.1:52180", 400, true},
-      {"POST", "/v1/capture", R"({"mode":"enroll","token":"x"})" + std::string(5000, ' '), kPortal, "127.0.0.1:52180", 413, true},
-      {"POST", "/v1/capture", R"({"mode":"verify","template":")" + template_256 + R"(","token":"A-1"})", kPortal, "127.0.0.1:52180", 200, true},
+      {"POST", "/v1/capture", R"({"mode":"verify","template":"AAAA"})", kPortal, "127.0.0.1:52180",
+       400, true},
+      {"POST", "/v1/capture", R"({"mode":"verimatch","database":"AAAA"})", kPortal,
+       "127.0.0.1:52180", 400, true},
+      {"POST", "/v1/capture", R"({"mode":"identify","database":"A*=="})", kPortal,
+       "127.0.0.1:52180", 400, true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","level":"3"})", kPortal, "127.0.0.1:52180", 400,
+       true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","timeout":2.5})", kPortal, "127.0.0.1:52180", 400,
+       true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","token":"a b"})", kPortal, "127.0.0.1:52180", 400,
+       true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","token":"x"})" + std::string(5000, ' '), kPortal,
+       "127.0.0.1:52180", 413, true},
+      {"POST", "/v1/capture",
+       R"({"mode":"verify","template":")" + template_256 + R"(","token":"A-1"})", kPortal,
+       "127.0.0.1:52180", 200, true},
   };
   for (const auto& c : cases) {
     HttpAnswer answer = Ask(c.method, c.target, c.body, c.origin, c.host);
@@ -93,7 +104,8 @@ TEST_F(BridgeTest, RequestsItRefuses) {
 // The run's exit status and files as the page reads them.
 TEST_F(BridgeTest, AnswersWithTheRunsEnding) {
   std::string database = EncodeBase64(std::vector<std::uint8_t>(512, 7));
-  std::string request = R"({"mode":"verimatch","database":")" + database + R"(","token":"t","timeout":5})";
+  std::string request =
+      R"({"mode":"verimatch","database":")" + database + R"(","token":"t","timeout":5})";
   outcome.status = 0;
   outcome.result = "0,1\r\nt\r\n";
   outcome.features = {'7', '\r', '\n', '2', '5', '5', '\r', '\n'};
@@ -105,8 +117,9 @@ TEST_F(BridgeTest, AnswersWithTheRunsEnding) {
   EXPECT_EQ(answer["template"], EncodeBase64({7, 255}));
   EXPECT_EQ(answer["picture"], "Qk0=");
   const std::tuple<bool, int, const char*> endings[] = {
-      {false, 2, "timed_out"}, {false, 6, "library_crashed"}, {false, 8, "library_hung"},
-      {false, 7, "picture_not_replaced"}, {false, 42, "error"}, {true, -1, "library_hung"}};
+      {false, 2, "timed_out"},    {false, 6, "library_crashed"},
+      {false, 8, "library_hung"}, {false, 7, "picture_not_replaced"},
+      {false, 42, "error"},       {true, -1, "library_hung"}};
   for (const auto& [killed, status, ending] : endings) {
     outcome.killed = killed;
     outcome.status = status;

@@ -22,10 +22,11 @@ std::string FreshFolder(const std::string& runs_folder) {
   fs::create_directories(fs::u8path(runs_folder), error);
   for (;;) {
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string folder = JoinPath(runs_folder, "run-" + std::to_string(stamp) + "-" +
-                                                   std::to_string(counter++));
+    std::string folder =
+        JoinPath(runs_folder, "run-" + std::to_string(stamp) + "-" + std::to_string(counter++));
     if (fs::create_directory(fs::u8path(folder), error)) return folder;
-    if (error) throw RunError(Say(Message::kCannotCreate, {{"path", folder}, {"reason", error.message()}}));
+    if (error)
+      throw RunError(Say(Message::kCannotCreate, {{"path", folder}, {"reason", error.message()}}));
   }
 }
 

@@ -82,13 +82,15 @@ std::string BridgeDataFolder() {
 
 bool StartAtLogon(const std::string& program, bool start, std::string* error) {
   HKEY key;
-  LSTATUS result = RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                                 0, KEY_SET_VALUE, &key);
+  LSTATUS result =
+      RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                    KEY_SET_VALUE, &key);
   if (result == ERROR_SUCCESS) {
     if (start) {
       std::wstring value = Quoted(Widen(program));
-      result = RegSetValueExW(key, L"qvlbridge", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+      result =
+          RegSetValueExW(key, L"qvlbridge", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     } else {
       result = RegDeleteValueW(key, L"qvlbridge");
       if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;

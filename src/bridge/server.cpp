@@ -6,10 +6,14 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/version.hpp>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <thread>
+
+// Built and tested with Debian 12's libboost1.74-dev; another version is a deliberate change.
+static_assert(BOOST_VERSION / 100 == 1074, "qvlbridge is pinned to Boost 1.74");
 
 namespace qvl {
 namespace {
@@ -39,7 +43,8 @@ HttpAsk AskOf(const http::request<http::string_body>& request) {
   return ask;
 }
 
-void Answer(tcp::socket& socket, const HttpAnswer& answer, bool keep_alive, beast::error_code& error) {
+void Answer(tcp::socket& socket, const HttpAnswer& answer, bool keep_alive,
+            beast::error_code& error) {
   http::response<http::string_body> response{static_cast<http::status>(answer.status), 11};
   response.set(http::field::server, "qvlbridge");
   for (const auto& [name, value] : answer.headers) response.set(name, value);
@@ -69,12 +74,16 @@ void Session(tcp::socket socket, Bridge& bridge, RequestLog& log) {
     auto started = std::chrono::steady_clock::now();
     const auto& request = parser.get();
     HttpAnswer answer = bridge.Handle(AskOf(request));
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    log.Write("origin=" + (Header(request, http::field::origin).empty() ? "-" : Header(request, http::field::origin)) +
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    log.Write("origin=" +
+              (Header(request, http::field::origin).empty()
+                   ? "-"
+                   : Header(request, http::field::origin)) +
               " " + std::string(request.method_string()) + " " + std::string(request.target()) +
               " mode=" + (answer.mode.empty() ? "-" : answer.mode) +
-              " ending=" + (answer.ending.empty() ? "-" : answer.ending) + " status=" +
-              std::to_string(answer.status) + " ms=" + std::to_string(ms.count()));
+              " ending=" + (answer.ending.empty() ? "-" : answer.ending) +
+              " status=" + std::to_string(answer.status) + " ms=" + std::to_string(ms.count()));
     Answer(socket, answer, request.keep_alive(), error);
     if (error || !request.keep_alive()) break;
   }
@@ -102,7 +111,8 @@ void RequestLog::Write(const std::string& line) {
 void Serve(Bridge& bridge, RequestLog& log) {
   asio::io_context context;
   tcp::acceptor acceptor(context);
-  tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(bridge.config().port));
+  tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"),
+                         static_cast<unsigned short>(bridge.config().port));
   for (bool said = false;; said = true) {
     beast::error_code error;
     acceptor.open(endpoint.protocol(), error);
@@ -116,7 +126,9 @@ void Serve(Bridge& bridge, RequestLog& log) {
     if (!error) break;
     // Under fast user switching another session's bridge may hold the port: the session at the
     // console gets it once the other lets go.
-    if (!said) log.Write("cannot listen on 127.0.0.1:" + std::to_string(bridge.config().port) + ": " + error.message() + "; trying again every 3 s");
+    if (!said)
+      log.Write("cannot listen on 127.0.0.1:" + std::to_string(bridge.config().port) + ": " +
+                error.message() + "; trying again every 3 s");
     acceptor.close(error);
     std::this_thread::sleep_for(std::chrono::seconds(3));
   }

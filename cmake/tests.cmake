@@ -16,6 +16,7 @@ endif()
 
 add_executable(qvl_tests
   src/base/fault_test.cpp
+  src/base/file_test.cpp
   src/base/messages_test.cpp
   src/base/numbers_test.cpp
   src/run/command_test.cpp
@@ -27,6 +28,8 @@ add_executable(qvl_tests
   src/testing/fakes.cpp)
 if(WIN32)
   target_sources(qvl_tests PRIVATE src/base/os-win32_test.cpp src/window/status_window-win32_test.cpp)
+else()
+  target_sources(qvl_tests PRIVATE src/base/os-posix_test.cpp)
 endif()
 target_link_libraries(qvl_tests PRIVATE qvlcore GTest::gtest_main)
 if(QVL_BRIDGE)

@@ -38,6 +38,11 @@ case_second_run() {
   wait "$pid" 2>/dev/null
   QVLSIM_ARRIVE=1polls run -CONTROL:fourth
   expect 0 '-1\r\nfourth\r\n'
+  # A helper process that the library starts and leaves running holds none of the run's locks.
+  [ -n "$windows" ] && return
+  QVLSIM_HELPER=1 QVLSIM_ARRIVE=1polls run -CONTROL:helper
+  QVLSIM_ARRIVE=1polls run -CONTROL:after
+  expect 0 '-1\r\nafter\r\n'
 }
 
 
@@ -140,6 +145,21 @@ case_busy_scanner() {
   touch "$top/go"
   pid=$first finish
   folder=$top/a expect 0 '-1\r\nfirst\r\n'
+  [ -n "$windows" ] && return
+  # Where the scanner lock lies on Linux: in the user's runtime folder, else in /tmp under a name
+  # of the user's; a blank setting counts as none.
+  local runtime name file
+  mkdir "$top/xdg"
+  while IFS='|' read -r runtime name file; do
+    XDG_RUNTIME_DIR=$runtime QVLCAPTURE_SCANNER_LOCK=$name QVLSIM_ARRIVE=1polls run -CONTROL:l
+    expect 0 '-1\r\nl\r\n'
+    [ -e "$file" ] || fail "no scanner lock at $file"
+    rm -f "/tmp/${top##*/}-y-$(id -u).lock"
+  done <<EOF
+$top/xdg|${top##*/}-x|$top/xdg/${top##*/}-x.lock
+|${top##*/}-y|/tmp/${top##*/}-y-$(id -u).lock
+$top/xdg||$top/xdg/qvlcapture-scanner.lock
+EOF
 }
 
 case_quiet() {

@@ -75,6 +75,7 @@ case_crash() {
     expect_missing feature.txt scan.bmp
   done <<EOF
 access 1polls SIGSEGV EXCEPTION_ACCESS_VIOLATION QvlProcess:
+bus 1polls SIGBUS skip QvlProcess:
 illegal 1polls SIGILL EXCEPTION_ILLEGAL_INSTRUCTION QvlProcess:
 divide 1polls SIGFPE EXCEPTION_INT_DIVIDE_BY_ZERO QvlProcess:
 stack 1polls SIGSEGV skip QvlProcess:
@@ -101,8 +102,9 @@ case_languages() {
     cp "$build/$lib" "$other"
     printf '\xb7' | dd of="$other" bs=1 seek=18 conv=notrunc status=none
   fi
-  # The system's reason for a folder named result.txt, in English and Russian (Wine's, glibc's).
-  local result=$(native "$folder/result.txt") reasons=('Is a directory' 'Это каталог')
+  # The system's reason for a folder named result.txt, in English and Russian (Wine's, glibc's),
+  # and the full stop that a message ending with glibc's reason is given.
+  local result=$(native "$folder/result.txt") reasons=('Is a directory.' 'Это каталог.')
   [ -n "$windows" ] && reasons=('Access denied.' 'Доступ запрещён.')
   for locale in $locales; do
     [ -z "$windows" ] && export LC_ALL=${locale%%:*} LANG=${locale#*:} &&
@@ -140,13 +142,24 @@ case_no_library() {  # also with one in a folder on PATH, which is never loaded
 }
 
 case_unwritable_folder() {
-  # Root writes anywhere: only an immutable folder really refuses it.
+  # Root writes anywhere: only an immutable folder, or a read-only mount, really refuses it. The
+  # last person's answer in a result.txt that can still be written is emptied all the same.
+  local refuses
+  refuses=$(said ". qvlcapture keeps a run's files in its working folder, and that must be" \
+    '. Программа qvlcapture записывает свои файлы в рабочую папку, а она должна быть доступна')
+  printf '1\r\nold\r\n' >"$folder/result.txt"
   chattr +i "$folder" 2>/dev/null || { echo "SKIPPED: no immutable folders here"; exit 77; }
   QVLSIM_ARRIVE=1polls run
   [ "$status" = 1 ] || fail "exit status $status"
-  expect_missing result.txt
-  expect_message "$(said ". qvlcapture keeps a run's files in its working folder, and that must be" \
-    '. Программа qvlcapture записывает свои файлы в рабочую папку, а она должна быть доступна')"
+  expect_file result.txt ''
+  expect_message "$refuses"
   ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
+  chattr -i "$folder"
+  rm "$folder/result.txt"
+  [ -z "$windows" ] && mount --bind "$folder" "$folder" 2>/dev/null || return 0
+  mount -o remount,ro,bind "$folder" && QVLSIM_ARRIVE=1polls run
+  umount "$folder"
+  [ "$status" = 1 ] || fail "exit status $status on a read-only mount"
+  expect_message "$refuses"
 }
 

@@ -10,6 +10,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include "finger.h"
@@ -137,6 +140,14 @@ __attribute__((no_sanitize("address", "undefined"))) void Crash() {
   if (CrashIs("illegal")) __builtin_trap();
   if (CrashIs("divide")) divisor = 1000 / divisor;
   if (CrashIs("stack")) Recurse(0);
+#ifndef _WIN32
+  if (CrashIs("bus")) {  // a mapped file read beyond its end
+    std::FILE* empty = std::tmpfile();
+    auto* mapped =
+        static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fileno(empty), 0));
+    divisor = mapped[0];
+  }
+#endif
 }
 
 __attribute__((no_sanitize("address", "undefined"))) bool CrashAsItLoads() {
@@ -165,6 +176,13 @@ QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
   g_device.open = true;
   g_device.opened_at = Clock::now();
   if (CrashIs("thread") || CrashIs("thread_system")) std::thread(CrashOnOwnThread).detach();
+#ifndef _WIN32
+  // A vendor's helper process, started and left running (QVLSIM_HELPER=1).
+  if (EnvNumber("QVLSIM_HELPER", 0) && fork() == 0) {
+    execl("/bin/sleep", "sleep", "5", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+#endif
   g_device.polls = 0;
   // Two runs of one finger differ a little, unless a test pins the noise with QVLSIM_SEED.
   g_device.noise_seed = static_cast<std::uint32_t>(EnvNumber(

@@ -125,11 +125,13 @@ bool LockFile(const std::string& path) {
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
   SystemError error = LastSystemError();
   close(fd);
-  if (error.code == EWOULDBLOCK) return false;
+  if (HeldElsewhere(error)) return false;
   throw RunError(FileErrorMessage(Message::kCannotLock, path, error));
 }
 
 }  // namespace
+
+bool HeldElsewhere(SystemError error) { return error.code == EWOULDBLOCK; }
 
 bool LockFolder(const std::string& folder) { return LockFile(JoinPath(folder, kLockFileName)); }
 

@@ -227,6 +227,10 @@ bool MoveOver(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
 }
 
+bool HeldElsewhere(SystemError error) {
+  return !error.c_runtime && error.code == ERROR_SHARING_VIOLATION;
+}
+
 bool LockFolder(const std::string& folder) {
   std::string path = JoinPath(folder, kLockFileName);
   // Shared with nobody and deleted on close: a second opener is refused whatever path it takes,
@@ -239,7 +243,7 @@ bool LockFolder(const std::string& folder) {
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (lock != INVALID_HANDLE_VALUE) return true;
     DWORD error = GetLastError();
-    if (error == ERROR_SHARING_VIOLATION) return false;
+    if (HeldElsewhere({error, false})) return false;
     if (error != ERROR_ACCESS_DENIED || attempt == 20)
       throw RunError(CreateErrorMessage(path, {error, false}));
     Sleep(50);

@@ -96,6 +96,10 @@ std::string SystemErrorText(SystemError error, std::string_view subject = {});
 // read-only media), rather than something about the file itself.
 bool FolderRefusesWriting(const std::string& path, SystemError error);
 
+// Whether a lock that could not be taken is held by another process (a start to refuse), rather
+// than one that cannot be had here at all (on NFS, say: an error).
+bool HeldElsewhere(SystemError error);
+
 // Opens a file like fopen, with a UTF-8 path, never inherited by a process the library starts.
 // nullptr with the reason in `error`.
 std::FILE* OpenFile(const std::string& path, const char* mode, SystemError* error);

@@ -30,11 +30,12 @@ TEST(SplitArguments, SeparatorsQuotesAndTheCommandLine) {
 }
 
 TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
-  RunOptions options =
-      ParseSwitches({"-cverify", "-CMatch", "-CVERIMATCH", "-Focus", "-control:Ab7",
-                     "-MFILE:Staff.BIN", "-LEVEL:4.5", "-TIMEOUT:60", "-TIMEOUT:abc"});
+  RunOptions options = ParseSwitches(
+      {"-cverify", "-CMatch", "-CVERIMATCH", "-Focus", "-control:Ab7", "-MFILE:Staff.BIN",
+       "-LEVEL:4.5", "-TIMEOUT:60", "-TIMEOUT:abc", "-quiet", "-workdir: runs\\a "});
   EXPECT_TRUE(options.verify_mode && options.identify_mode && options.verify_identify_mode &&
-              options.return_focus);
+              options.return_focus && options.quiet);
+  EXPECT_EQ(options.work_folder, "runs\\a");
   EXPECT_EQ(options.control_token, "Ab7");
   EXPECT_EQ(options.database_file, "Staff.BIN");
   EXPECT_EQ(options.match_level, 4.5);
@@ -44,6 +45,7 @@ TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
                options.return_focus);
   EXPECT_EQ(options.database_file, "");
   EXPECT_TRUE(options.match_level == 3 && options.timeout_seconds == 120);  // the defaults
+  EXPECT_FALSE(options.work_folder || options.quiet);
   EXPECT_THROW(ParseSwitches({"-level:" + std::string(320, '9')}), RunError);
   EXPECT_THROW(ParseSwitches({"-LEVEL:high"}), RunError);  // 0 would be the loosest match
 }

@@ -8,7 +8,8 @@
 # The builds differ only in how the program starts (natively, or under the fixture's Wine
 # loader), how the user acts (the Linux console: SIGINT, and messages on stderr; Windows:
 # xdotool on the real window, and message boxes read with window_probe.exe) and which cases need a
-# real window.
+# real window. The cases themselves lie in cases_*.sh by subject (one capture, errors, shared
+# desks, the real window, the web service), their helpers in helpers.sh.
 set -u
 
 # Where each case runs: l Linux; w Windows (a 64-bit prefix, Russian code page 1251); e Windows

@@ -40,7 +40,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 top=$(mktemp -d "${TMPDIR:-/tmp}/qvl-e2e-XXXXXX")
 folder=$top/program
 # Whatever a case started (a bridge, a browser, a test origin) ends with it.
-trap 'kill -9 $pid $holder 2>/dev/null; pkill -9 -f "$top" 2>/dev/null; chattr -i "$folder" 2>/dev/null; rm -rf "$top"' EXIT
+trap 'kill -9 $pid $holder 2>/dev/null; pkill -9 -f "$top" 2>/dev/null; umount "$top/small" 2>/dev/null; chattr -i "$folder" 2>/dev/null; rm -rf "$top"' EXIT
 caption='Биометрия для сканеров Quarvel от Tormel 2012-12-20'
 # Cases run in parallel, each with its own stand-in scanner: each has a scanner lock of its own.
 export QVLCAPTURE_SCANNER_LOCK=${top##*/}

@@ -69,6 +69,14 @@ case_bridge_http() {
   [ "$(field token)" = '"first"' ] && [ "$(field matches)" = '[]' ] || fail "$(head -c 300 "$top/answer")"
   curl -sf "$bridge/v1/status" | grep -q '"library_found":true' || fail "no status after all that"
   expect_no_runs
+  # Started at logon, and no longer; a settings file it cannot read is said in its log.
+  local entry=$top/config/autostart/qvlbridge.desktop
+  XDG_CONFIG_HOME=$top/config "$top/small/qvlbridge" -INSTALL && grep -qx "Exec=$top/small/qvlbridge" "$entry" ||
+    fail "no autostart entry: $(cat "$entry")"
+  XDG_CONFIG_HOME=$top/config "$top/small/qvlbridge" -UNINSTALL && [ ! -e "$entry" ] || fail "the entry stays"
+  echo '{"port": "high"}' >"$top/small/qvlbridge.json"
+  ! XDG_STATE_HOME=$top/state "$top/small/qvlbridge" 2>/dev/null || fail "started with a wrong qvlbridge.json"
+  grep -q 'cannot start: .*qvlbridge.json' "$top/state/qvlbridge/qvlbridge.log" || fail "the log does not say why"
 }
 
 case_bridge_browser() {
@@ -119,4 +127,12 @@ case_bridge_wine() {
     [ "$(field answer)" = '"2"' ] || fail "$mode answered $(field answer)"
   done
   kill "$bridge_pid"
+  # Started at this user's logon, and no longer.
+  local run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+  "$WINE" "$top/wine/qvlbridge.exe" -INSTALL </dev/null >/dev/null 2>&1
+  "$WINE" reg query "$run_key" /v qvlbridge </dev/null 2>/dev/null | grep -qi 'qvlbridge.exe' ||
+    fail "no Run entry after -INSTALL"
+  "$WINE" "$top/wine/qvlbridge.exe" -UNINSTALL </dev/null >/dev/null 2>&1
+  ! "$WINE" reg query "$run_key" /v qvlbridge </dev/null 2>/dev/null | grep -qi 'qvlbridge.exe' ||
+    fail "the Run entry stays after -UNINSTALL"
 }

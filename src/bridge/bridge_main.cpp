@@ -36,8 +36,13 @@ std::string Upper(std::string text) {
   return text;
 }
 
+// On stderr, and in the log: started at logon, or by a double click on Windows, nobody sees
+// stderr.
 int Fail(const std::string& message) {
   std::fprintf(stderr, "qvlbridge: %s\n", message.c_str());
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::u8path(BridgeDataFolder()), ignored);
+  RequestLog(JoinPath(BridgeDataFolder(), "qvlbridge.log")).Write("cannot start: " + message);
   return 1;
 }
 

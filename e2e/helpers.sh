@@ -45,7 +45,14 @@ run() {
 answer_box() {
   sleep 0.3
   kill -0 "$pid" 2>/dev/null || fail "the program ended while its message box was open"
-  (cd / && "$WINE" "$build/window_probe.exe" </dev/null 2>/dev/null | tr -d '\r') >>"$top/messages"
+  # A probe that starts while the box is still being drawn, or slowly on a loaded machine, reads
+  # nothing: it looks again before the box is answered.
+  local text
+  for _ in $(seq 10); do
+    text=$(cd / && "$WINE" "$build/window_probe.exe" </dev/null 2>/dev/null | tr -d '\r') && break
+    sleep 0.2
+  done
+  [ -z "$text" ] || echo "$text" >>"$top/messages"
   xdotool windowfocus --sync "$1" key Return
   for _ in $(seq 50); do find_window qvlcapture 0 >/dev/null && sleep 0.1 || return 0; done
 }

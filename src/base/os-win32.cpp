@@ -251,15 +251,23 @@ bool LockFolder(const std::string& folder) {
 }
 
 bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls) {
-  HANDLE mutex = calls.create(name.c_str());
-  DWORD error = mutex ? 0 : GetLastError();
+  HANDLE mutex = nullptr;
+  DWORD error = 0;
   // Waiting needs SYNCHRONIZE alone, and a mutex owned by a wait needs nothing more: the
-  // process's end lets go of it.
-  if (!mutex && error == ERROR_ACCESS_DENIED) mutex = calls.open_for_waiting(name.c_str());
+  // process's end lets go of it. One that vanishes between the two calls (its last holder has
+  // just ended) is simply created again.
+  for (int attempt = 0; !mutex && attempt < 3; ++attempt) {
+    mutex = calls.create(name.c_str());
+    error = mutex ? 0 : GetLastError();
+    if (!mutex && error == ERROR_ACCESS_DENIED) {
+      mutex = calls.open_for_waiting(name.c_str());
+      error = mutex ? 0 : GetLastError();
+    }
+    if (!mutex && error != ERROR_FILE_NOT_FOUND) break;
+  }
   if (!mutex) {
-    if (error != ERROR_ACCESS_DENIED) SetLastError(error);
-    throw RunError(Say(Message::kCannotLock,
-                       {{"path", Narrow(name)}, {"reason", Win32ErrorText(GetLastError())}}));
+    throw RunError(
+        Say(Message::kCannotLock, {{"path", Narrow(name)}, {"reason", Win32ErrorText(error)}}));
   }
   // Owned by this thread until the process ends; a run that died leaves it abandoned, which the
   // next run takes over as free. The handle stays open until then.
@@ -276,7 +284,10 @@ HANDLE CreateSharedMutex(const wchar_t* name) {
   ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
                                                        &descriptor, nullptr);
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-  HANDLE mutex = CreateMutexW(descriptor ? &attributes : nullptr, FALSE, name);
+  // Asking for no more than the descriptor grants: CreateMutexW would ask for full access, which
+  // the descriptor gives nobody, and every start after the first would be refused it.
+  HANDLE mutex =
+      CreateMutexExW(descriptor ? &attributes : nullptr, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
   DWORD error = GetLastError();
   LocalFree(descriptor);
   SetLastError(error);

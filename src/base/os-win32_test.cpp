@@ -101,6 +101,19 @@ TEST(Win32Process, ScannerLockOfAnotherAccount) {
   EXPECT_TRUE(TakeNamedMutex(L"Global\\x", {refused, free_mutex}));
   EXPECT_FALSE(TakeNamedMutex(L"Global\\x", {refused, held}));
   EXPECT_THROW(TakeNamedMutex(L"Global\\x", {refused, refused}), RunError);
+  auto vanished = [](const wchar_t*) -> HANDLE {  // its last holder ended in between
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  };
+  static int creations = 0;
+  auto refused_once = [](const wchar_t*) -> HANDLE {
+    if (creations++ == 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    return CreateMutexW(nullptr, FALSE, nullptr);
+  };
+  EXPECT_TRUE(TakeNamedMutex(L"Global\\x", {refused_once, vanished}));
   EXPECT_TRUE(TakeNamedMutex(L"Global\\x", {free_mutex, refused}));
   SetEvent(done);
   owner.join();

@@ -67,6 +67,11 @@ case_bridge_http() {
   code=$(cat "$top/first.code")
   expect_ending answered 0
   [ "$(field token)" = '"first"' ] && [ "$(field matches)" = '[]' ] || fail "$(head -c 300 "$top/answer")"
+  # A page closed mid-capture: the run ends as it would, its folder goes, the bridge serves on.
+  rm "$top/finger"
+  curl -s --max-time 1 -o /dev/null -H "Origin: $page" -H 'Content-Type: application/json' \
+    --data '{"mode": "enroll", "timeout": 2}' "$bridge/v1/capture"
+  for _ in $(seq 100); do curl -s "$bridge/v1/status" | grep -q '"capture_running":false' && break || sleep 0.1; done
   curl -sf "$bridge/v1/status" | grep -q '"library_found":true' || fail "no status after all that"
   expect_no_runs
   # Started at logon, and no longer; a settings file it cannot read is said in its log.

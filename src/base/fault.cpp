@@ -2,10 +2,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "base/messages.h"
@@ -41,25 +39,23 @@ FaultEndings g_endings{};
 std::atomic<bool> g_ending{false};            // a report is under way
 std::atomic<std::uint64_t> g_own_threads[8];  // the threads the program started
 
-// The watch over the library's calls: the call under way and when it must have returned. Never
-// destroyed: the watching thread still waits on it as the process exits.
-struct Watch {
-  std::mutex mutex;
-  std::condition_variable changed;
-  const char* call = nullptr;
-  std::chrono::steady_clock::time_point deadline;
-};
-Watch& g_watch = *new Watch;
+// The watch over the library's calls. Identification calls the library once per record, so a
+// call only publishes its name and number with plain atomic stores: no lock, no system call, no
+// wake-up. The watching thread looks a few times a second and reports a call it has seen under
+// the same number for kLibraryCallSeconds. 32 bits of numbering: no build needs a lock for it.
+std::atomic<const char*> g_call{nullptr};
+std::atomic<std::uint32_t> g_call_number{0};
+constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
 
 [[noreturn]] void Hold() {
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 void WatchCall(const char* call) {
-  std::lock_guard<std::mutex> lock(g_watch.mutex);
-  g_watch.call = call;
-  g_watch.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLibraryCallSeconds);
-  if (call) g_watch.changed.notify_one();
+  // Only the run thread writes: the number needs no read-modify-write.
+  if (call) g_call_number.store(g_call_number.load(std::memory_order_relaxed) + 1,
+                                std::memory_order_relaxed);
+  g_call.store(call, std::memory_order_release);
 }
 
 [[noreturn]] void ReportHang(const char* call) {
@@ -77,14 +73,21 @@ void WatchCall(const char* call) {
 
 void WatchCalls() {
   KnowOwnThread();
-  std::unique_lock<std::mutex> lock(g_watch.mutex);
+  std::uint32_t seen_number = 0;
+  const char* seen_call = nullptr;
+  auto seen_since = std::chrono::steady_clock::now();
   for (;;) {
-    if (!g_watch.call) {
-      g_watch.changed.wait(lock);
-    } else if (g_watch.changed.wait_until(lock, g_watch.deadline) == std::cv_status::timeout &&
-               g_watch.call && std::chrono::steady_clock::now() >= g_watch.deadline) {
-      const char* call = g_watch.call;
-      lock.unlock();
+    std::this_thread::sleep_for(kWatchPeriod);
+    std::uint32_t number = g_call_number.load(std::memory_order_relaxed);
+    const char* call = g_call.load(std::memory_order_acquire);
+    auto now = std::chrono::steady_clock::now();
+    // A number only grows as a call begins: the same number with a call at both looks is the
+    // same call, running all along.
+    if (!call || number != seen_number || call != seen_call) {
+      seen_number = number;
+      seen_call = call;
+      seen_since = now;
+    } else if (now - seen_since >= std::chrono::seconds(kLibraryCallSeconds)) {
       ReportHang(call);
     }
   }

@@ -33,7 +33,8 @@ else()
 endif()
 target_link_libraries(qvl_tests PRIVATE qvlcore GTest::gtest_main)
 if(QVL_BRIDGE)
-  target_sources(qvl_tests PRIVATE src/bridge/base64_test.cpp src/bridge/bridge_test.cpp)
+  target_sources(qvl_tests PRIVATE src/bridge/base64_test.cpp src/bridge/bridge_test.cpp
+    src/bridge/peer_test.cpp)
   target_link_libraries(qvl_tests PRIVATE qvlbridge_core)
 endif()
 

@@ -1,5 +1,6 @@
 #include "bridge/bridge.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "base/messages.h"
@@ -15,6 +16,8 @@ namespace {
 using Json = nlohmann::json;
 
 // The exit statuses of qvlcapture, by name, as the page branches on them.
+constexpr int kDeepestJson = 8;
+
 constexpr const char* kEndings[] = {
     "answered",    "error", "timed_out",       "window_closed",
     "not_a_print", "busy",  "library_crashed", "picture_not_replaced",
@@ -71,8 +74,41 @@ bool TakeBytes(const Json& body, const char* name, std::vector<std::uint8_t>* by
   return true;
 }
 
+// How deeply arrays and objects nest in `text`, counted without parsing it: a body of a million
+// brackets must cost no more than its own bytes.
+int NestingDepth(const std::string& text) {
+  int depth = 0, deepest = 0;
+  bool in_string = false, escaped = false;
+  for (char c : text) {
+    if (in_string) {
+      in_string = escaped || c != '"';
+      escaped = !escaped && c == '\\';
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+// Characters, not bytes: the parser has already refused a string that is not UTF-8.
+std::size_t CodePoints(const std::string& text) {
+  std::size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
 // The request's fields, checked: everything that reaches qvlcapture's command line is known.
-std::optional<CaptureRequest> ReadRequest(const std::string& text, std::string* error) {
+std::optional<CaptureRequest> ReadRequest(const std::string& text, int lowest_level,
+                                          std::string* error) {
+  // The API nests two levels; anything much deeper is no request of ours.
+  if (NestingDepth(text) > kDeepestJson) {
+    *error = "the body nests deeper than " + std::to_string(kDeepestJson) + " levels";
+    return std::nullopt;
+  }
   Json body = Json::parse(text, nullptr, false);
   if (body.is_discarded() || !body.is_object()) {
     *error = "the body is not a JSON object";
@@ -102,18 +138,15 @@ std::optional<CaptureRequest> ReadRequest(const std::string& text, std::string* 
              std::to_string(request.database.size()) + " bytes";
     return std::nullopt;
   }
-  if (!TakeWhole(body, "level", -32768, 32767, &request.level, error) ||
+  if (!TakeWhole(body, "level", lowest_level, 32767, &request.level, error) ||
       !TakeWhole(body, "timeout", 0, 600, &request.timeout, error))
     return std::nullopt;
   if (body.contains("token")) {
+    // Any text: it is answered back as sent and never handed to the program, whose command line
+    // could not carry every alphabet.
     const Json& token = body["token"];
-    bool plain = token.is_string() && token.get<std::string>().size() <= 64;
-    for (char c : plain ? token.get<std::string>() : std::string()) {
-      plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                        (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':');
-    }
-    if (!plain) {
-      *error = "token must be at most 64 letters, digits and - _ . :";
+    if (!token.is_string() || CodePoints(token.get<std::string>()) > 64) {
+      *error = "token must be a text of at most 64 characters";
       return std::nullopt;
     }
     request.token = token.get<std::string>();
@@ -139,13 +172,20 @@ std::vector<std::uint8_t> TemplateBytes(const std::vector<std::uint8_t>& text) {
 Json Outcome(const CaptureRequest& request, const CaptureOutcome& outcome, int deadline) {
   Json answer;
   bool known = !outcome.killed && outcome.status >= 0 && outcome.status <= 8;
-  answer["ending"] = outcome.killed ? "library_hung" : known ? kEndings[outcome.status] : "error";
-  answer["status"] = outcome.killed ? Json(nullptr) : Json(outcome.status);
+  bool answered = !outcome.killed && (outcome.status == 0 || outcome.status == 7);
+  if (outcome.cancelled && !answered) {
+    // Closed by the bridge the way a person closes the window; a run that had to be ended
+    // instead has no status of its own to show.
+    answer["ending"] = kEndings[3];
+    answer["status"] = outcome.status == 3 ? Json(3) : Json(nullptr);
+  } else {
+    answer["ending"] = outcome.killed ? "library_hung" : known ? kEndings[outcome.status] : "error";
+    answer["status"] = outcome.killed ? Json(nullptr) : Json(outcome.status);
+  }
   answer["token"] = request.token;
-  answer["message"] = outcome.killed
+  answer["message"] = outcome.killed && !outcome.cancelled
                           ? Say(Message::kBridgeStoppedRun, {{"seconds", std::to_string(deadline)}})
                           : outcome.error_text;
-  bool answered = !outcome.killed && (outcome.status == 0 || outcome.status == 7);
   std::string first = outcome.result.substr(0, outcome.result.find("\r\n"));
   answer["answer"] = answered ? Json(first) : Json(nullptr);
   Json matches = Json::array();
@@ -160,6 +200,29 @@ Json Outcome(const CaptureRequest& request, const CaptureOutcome& outcome, int d
   answer["picture"] =
       answered && !outcome.picture.empty() ? Json(EncodeBase64(outcome.picture)) : Json(nullptr);
   return answer;
+}
+
+// An origin as browsers send it: scheme://host[:port] in lower case, no default port, no path
+// and no slash after. Any other spelling would silently allow nothing.
+bool IsOrigin(const std::string& origin) {
+  std::size_t after = origin.find("://");
+  std::string scheme = origin.substr(0, after);
+  if (after == std::string::npos || (scheme != "http" && scheme != "https")) return false;
+  std::string rest = origin.substr(after + 3);
+  std::size_t colon = rest.find(':', rest.rfind(']') == std::string::npos ? 0 : rest.rfind(']'));
+  std::string host = rest.substr(0, colon);
+  bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+  bool plain = !host.empty();
+  for (char c : bracketed ? host.substr(1, host.size() - 2) : host) {
+    plain = plain && ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                      (bracketed && c == ':'));
+  }
+  if (!plain || colon == std::string::npos) return plain;
+  std::string port = rest.substr(colon + 1);
+  bool digits = !port.empty() && port.size() <= 5 && port[0] != '0';
+  for (char c : port) digits = digits && c >= '0' && c <= '9';
+  return digits && std::stoi(port) <= 65535 && !(scheme == "http" && port == "80") &&
+         !(scheme == "https" && port == "443");
 }
 
 }  // namespace
@@ -178,6 +241,7 @@ std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string
     if (json.contains("max_request_bytes"))
       config.max_request_bytes = json["max_request_bytes"].get<std::size_t>();
     if (json.contains("extra_seconds")) config.extra_seconds = json["extra_seconds"].get<int>();
+    if (json.contains("lowest_level")) config.lowest_level = json["lowest_level"].get<int>();
   } catch (const Json::exception& wrong) {
     *error = std::string("qvlbridge.json: ") + wrong.what();
     return std::nullopt;
@@ -186,27 +250,58 @@ std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string
     *error = "qvlbridge.json: port must lie from 1 to 65535";
     return std::nullopt;
   }
+  if (config.lowest_level < -32768 || config.lowest_level > 32767) {
+    *error = "qvlbridge.json: lowest_level must lie from -32768 to 32767";
+    return std::nullopt;
+  }
+  for (const std::string& origin : config.allowed_origins) {
+    if (!IsOrigin(origin)) {
+      *error = "qvlbridge.json: \"" + origin +
+               "\" in allowed_origins is no origin: write scheme://host[:port] as the browser "
+               "sends it, in lower case, with no slash or path after it";
+      return std::nullopt;
+    }
+  }
   return config;
 }
 
 Bridge::Bridge(BridgeConfig config, RunCapture run, std::function<bool()> library_found)
     : config_(std::move(config)), run_(std::move(run)), library_found_(std::move(library_found)) {}
 
-HttpAnswer Bridge::Handle(const HttpAsk& ask) {
+bool Bridge::Allowed(const std::string& origin) const {
+  return std::find(config_.allowed_origins.begin(), config_.allowed_origins.end(), origin) !=
+         config_.allowed_origins.end();
+}
+
+std::optional<HttpAnswer> Bridge::RefuseEarly(const HttpAsk& ask) const {
   // Another name for this computer's address (DNS rebinding) is another site's page.
   std::string port = ":" + std::to_string(config_.port);
   std::string host = Lower(ask.host);
   if (host != "127.0.0.1" + port && host != "localhost" + port)
     return Refusal(403, "the Host header must name 127.0.0.1 or localhost with the bridge's port");
-  bool allowed = false;
-  for (const std::string& origin : config_.allowed_origins)
-    allowed = allowed || origin == ask.origin;
-  // A page of another origin reads nothing: no CORS headers at all.
-  if (!ask.origin.empty() && !allowed) return Refusal(403, "this origin is not allowed");
+  // Another user's program (another clerk's session on a terminal server) never takes a print
+  // here: the window would open in this session.
+  if (!ask.own_account) return Refusal(403, "account_not_allowed");
+  if (ask.origin.empty() || Allowed(ask.origin)) return std::nullopt;
+  std::string path = ask.target.substr(0, ask.target.find('?'));
+  HttpAnswer refused = Refusal(403, "origin_not_allowed");
+  // A page of another origin may learn that much, and only from the status: its own
+  // administrator then knows what to add to allowed_origins.
+  if (ask.method == "GET" && path == "/v1/status") {
+    refused.headers.push_back({"Access-Control-Allow-Origin", ask.origin});
+    refused.headers.push_back({"Vary", "Origin"});
+  }
+  return refused;
+}
+
+HttpAnswer Bridge::Handle(const HttpAsk& ask) {
+  if (std::optional<HttpAnswer> refused = RefuseEarly(ask)) return *refused;
+  bool allowed = !ask.origin.empty();
   HttpAnswer answer;
   std::string path = ask.target.substr(0, ask.target.find('?'));
-  bool status_path = path == "/v1/status", capture_path = path == "/v1/capture";
-  if (ask.method == "OPTIONS" && (status_path || capture_path)) {
+  bool status_path = path == "/v1/status", capture_path = path == "/v1/capture",
+       cancel_path = path == "/v1/cancel";
+  if (ask.method == "OPTIONS" && (status_path || capture_path || cancel_path)) {
     if (!allowed) return Refusal(403, "a preflight needs an allowed Origin");
     answer.status = 204;
     answer.headers = {{"Access-Control-Allow-Methods", "GET, POST, OPTIONS"},
@@ -223,15 +318,21 @@ HttpAnswer Bridge::Handle(const HttpAsk& ask) {
                                 {"library_found", library_found_()},
                                 {"capture_running", capturing_.load()}});
     }
-  } else if (capture_path) {
+  } else if (capture_path || cancel_path) {
     if (ask.method != "POST") {
       answer = Refusal(405, "use POST");
       answer.headers.push_back({"Allow", "POST, OPTIONS"});
+    } else if (!allowed) {  // a form of another site can post without a preflight
+      return Refusal(403, "a page's request needs an allowed Origin");
+    } else if (cancel_path) {
+      bool running = capturing_.load();
+      if (running) Cancel();
+      answer = JsonAnswer(200, {{"cancelled", running}});
     } else {
       answer = Capture(ask);
     }
   } else {
-    answer = Refusal(404, "no such resource: use /v1/status or /v1/capture");
+    answer = Refusal(404, "no such resource: use /v1/status, /v1/capture or /v1/cancel");
   }
   if (allowed) {
     answer.headers.push_back({"Access-Control-Allow-Origin", ask.origin});
@@ -240,20 +341,25 @@ HttpAnswer Bridge::Handle(const HttpAsk& ask) {
   return answer;
 }
 
+void Bridge::Cancel(const void* connection) {
+  if (capturing_ && (!connection || connection == capture_connection_)) cancel_ = true;
+}
+
 HttpAnswer Bridge::Capture(const HttpAsk& ask) {
-  // A form of another site can post without a preflight; JSON cannot.
-  if (ask.origin.empty()) return Refusal(403, "a capture needs an allowed Origin");
+  // A form of another site can post text without a preflight; JSON cannot.
   if (ask.content_type.compare(0, 16, "application/json") != 0)
     return Refusal(400, "the body must be application/json");
   if (ask.body.size() > config_.max_request_bytes) return Refusal(413, "the request is too large");
   std::string error;
-  std::optional<CaptureRequest> request = ReadRequest(ask.body, &error);
+  std::optional<CaptureRequest> request = ReadRequest(ask.body, config_.lowest_level, &error);
   if (!request) return Refusal(400, error);
   if (capturing_.exchange(true)) return Refusal(409, "a capture is already running");
+  cancel_ = false;
+  capture_connection_ = ask.connection;
   int deadline = request->timeout + config_.extra_seconds;
   CaptureOutcome outcome;
   try {
-    outcome = run_(*request, deadline);
+    outcome = run_(*request, deadline, cancel_);
   } catch (const std::exception& failure) {  // the run could not even start
     outcome.error_text = failure.what();
   }

@@ -14,22 +14,33 @@
 
 namespace qvl {
 
+// Below the ranges Windows (49152-65535) and Linux (32768-60999) hand out to outgoing
+// connections, so no client's passing connection ever holds it, and of no well-known service.
+inline constexpr int kDefaultBridgePort = 29180;
+
 struct BridgeConfig {
   std::vector<std::string> allowed_origins;  // exact scheme://host[:port]; none by default
-  int port = 52180;
+  int port = kDefaultBridgePort;
   std::size_t max_request_bytes = 16 * 1024 * 1024;
   // Beyond the capture's own timeout, how long a run may take before the bridge ends it: the
   // program ends a hung library call itself after 30 s, so this only meets what it cannot.
   int extra_seconds = 150;
+  // The lowest match level a page may ask for: a level below it matches nearly anything.
+  int lowest_level = 1;
 };
 
-// qvlbridge.json: {"allowed_origins": [...], "port": n, "max_request_bytes": n}. Nullopt with
-// `error` set for a file that is no such JSON.
+// qvlbridge.json: {"allowed_origins": [...], "port": n, "max_request_bytes": n,
+// "lowest_level": n}. Nullopt with `error` set for a file that is no such JSON, or an origin that
+// is not exactly scheme://host[:port].
 std::optional<BridgeConfig> ParseBridgeConfig(std::string_view json, std::string* error);
 
 struct HttpAsk {
   std::string method, target, host, origin, content_type, body;
   bool private_network = false;  // Access-Control-Request-Private-Network: true
+  // Whether the program at the other end runs under the service's own account, and if not why.
+  bool own_account = true;
+  std::string account_refusal;
+  const void* connection = nullptr;  // which connection asks, so that its going cancels its own
 };
 
 struct HttpAnswer {
@@ -48,30 +59,44 @@ struct CaptureRequest {
   std::string token;
 };
 
+// Set from another thread to end the capture under way as if its window were closed.
+using CancelFlag = std::atomic<bool>;
+
 // What one qvlcapture run left: its exit status (or that the bridge had to end it) and files.
 struct CaptureOutcome {
   bool killed = false;
+  bool cancelled = false;  // the page went, or asked to cancel
   int status = 1;
   std::string result, error_text;  // result.txt, error.txt without its mark and line break
   std::vector<std::uint8_t> features, picture;  // feature.txt as bytes, scan.bmp
 };
 
-using RunCapture = std::function<CaptureOutcome(const CaptureRequest&, int deadline_seconds)>;
+using RunCapture = std::function<CaptureOutcome(const CaptureRequest&, int deadline_seconds,
+                                                const CancelFlag& cancel)>;
 
 class Bridge {
  public:
   // `library_found` tells /v1/status whether the scanner library lies beside the program.
   Bridge(BridgeConfig config, RunCapture run, std::function<bool()> library_found);
+  // What is refused from the request line and headers alone (Host, Origin, account), before
+  // any body is read; nullopt when the body may follow.
+  std::optional<HttpAnswer> RefuseEarly(const HttpAsk& ask) const;
   HttpAnswer Handle(const HttpAsk& ask);
+  // Ends the capture under way as if its window were closed: the one `connection` asked for
+  // (its page went), or with nullptr whichever runs (the page asked).
+  void Cancel(const void* connection = nullptr);
   const BridgeConfig& config() const { return config_; }
 
  private:
   HttpAnswer Capture(const HttpAsk& ask);
+  bool Allowed(const std::string& origin) const;
 
   BridgeConfig config_;
   RunCapture run_;
   std::function<bool()> library_found_;
   std::atomic<bool> capturing_{false};
+  CancelFlag cancel_{false};
+  std::atomic<const void*> capture_connection_{nullptr};
 };
 
 }  // namespace qvl

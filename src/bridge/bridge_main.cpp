@@ -1,7 +1,7 @@
 // qvlbridge: the local web service through which a browser-based portal takes a print. Each
 // capture is one qvlcapture run beside it, as a child process.
 //
-//   qvlbridge [-PORT:n]          serves http://127.0.0.1:n/v1/ (52180 unless qvlbridge.json says)
+//   qvlbridge [-PORT:n]          serves http://127.0.0.1:n/v1/ (29180 unless qvlbridge.json says)
 //   qvlbridge -INSTALL|-UNINSTALL  starts it at this user's logon, or no longer
 
 #include <cstdio>
@@ -40,9 +40,12 @@ std::string Upper(std::string text) {
 // stderr.
 int Fail(const std::string& message) {
   std::fprintf(stderr, "qvlbridge: %s\n", message.c_str());
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::u8path(BridgeDataFolder()), ignored);
-  RequestLog(JoinPath(BridgeDataFolder(), "qvlbridge.log")).Write("cannot start: " + message);
+  try {
+    std::string data = BridgeDataFolder(), ignored;
+    MakePrivateFolder(data, &ignored);
+    RequestLog(JoinPath(data, "qvlbridge.log")).Write("cannot start: " + message);
+  } catch (const std::exception&) {  // no folder to say it in: stderr is all there is
+  }
   return 1;
 }
 
@@ -76,13 +79,28 @@ int Main(int argc, char** argv) {
   }
   std::string data = BridgeDataFolder();
   std::string program = JoinPath(folder, std::string("qvlcapture") + kSuffix);
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::u8path(data), ignored);
+  std::string error;
+  if (!MakePrivateFolder(data, &error)) return Fail(error);
   RequestLog log(JoinPath(data, "qvlbridge.log"));
+  // A run's folder is named first by its bridge's process id. One whose bridge no longer runs
+  // was left by a bridge that was killed or lost its power: removed, prints included, before
+  // this one listens.
+  std::string runs = JoinPath(data, "runs");
+  std::error_code failed;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::u8path(runs), failed)) {
+    std::string name = entry.path().filename().u8string();
+    name = name.substr(0, name.find('-'));
+    bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+    if (number && name.size() < 12 && ProcessRuns(std::stoull(name))) continue;
+    std::error_code ignored;
+    std::filesystem::remove_all(entry.path(), ignored);
+    if (ignored) log.Write("cannot remove " + entry.path().u8string() + ": " + ignored.message());
+  }
   Bridge bridge(
       config,
-      [&](const CaptureRequest& request, int deadline) {
-        return RunCaptureProgram(program, JoinPath(data, "runs"), request, deadline);
+      [&](const CaptureRequest& request, int deadline, const CancelFlag& cancel) {
+        return RunCaptureProgram(program, runs, request, deadline, cancel,
+                                 [&](const std::string& line) { log.Write(line); });
       },
       [&] { return RegularFileLength(JoinPath(folder, kLibrary)).has_value(); });
   Serve(bridge, log);

@@ -18,7 +18,7 @@ class BridgeTest : public testing::Test {
   BridgeTest()
       : bridge(
             {{kPortal}, 52180, 4096, 150},
-            [this](const CaptureRequest& request, int deadline) {
+            [this](const CaptureRequest& request, int deadline, const CancelFlag&) {
               asked.push_back(request);
               deadlines.push_back(deadline);
               if (!during_run.empty())
@@ -28,8 +28,11 @@ class BridgeTest : public testing::Test {
             [] { return true; }) {}
 
   HttpAnswer Ask(const char* method, const char* target, const std::string& body = "",
-                 std::string origin = kPortal, std::string host = "127.0.0.1:52180") {
-    return bridge.Handle({method, target, host, origin, "application/json", body, false});
+                 std::string origin = kPortal, std::string host = "127.0.0.1:52180",
+                 bool own_account = true) {
+    HttpAsk ask{method, target, host, origin, "application/json", body};
+    ask.own_account = own_account;
+    return bridge.Handle(ask);
   }
   static bool Cors(const HttpAnswer& answer) {
     for (const auto& header : answer.headers) {
@@ -59,7 +62,6 @@ TEST_F(BridgeTest, RequestsItRefuses) {
   } cases[] = {
       {"GET", "/v1/status", "", kPortal, "127.0.0.1:52180", 200, true},
       {"GET", "/v1/status", "", "", "localhost:52180", 200, false},  // no page: nothing to allow
-      {"GET", "/v1/status", "", "https://evil.example", "127.0.0.1:52180", 403, false},
       {"GET", "/v1/status", "", kPortal, "evil.example:52180", 403, false},  // DNS rebinding
       {"GET", "/v1/status", "", kPortal, "127.0.0.1:80", 403, false},
       {"OPTIONS", "/v1/capture", "", kPortal, "127.0.0.1:52180", 204, true},
@@ -82,8 +84,19 @@ TEST_F(BridgeTest, RequestsItRefuses) {
        true},
       {"POST", "/v1/capture", R"({"mode":"enroll","timeout":2.5})", kPortal, "127.0.0.1:52180", 400,
        true},
-      {"POST", "/v1/capture", R"({"mode":"enroll","token":"a b"})", kPortal, "127.0.0.1:52180", 400,
+      {"POST", "/v1/capture", R"({"mode":"enroll","token":7})", kPortal, "127.0.0.1:52180", 400,
        true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","token":")" + std::string(65, 'x') + "\"}",
+       kPortal, "127.0.0.1:52180", 400, true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","level":0})", kPortal, "127.0.0.1:52180", 400,
+       true},  // below lowest_level: verimatch would match every record
+      {"POST", "/v1/capture", R"({"mode":"enroll","x":[[[[[[[[[]]]]]]]]]})", kPortal,
+       "127.0.0.1:52180", 400, true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","x":"[[[[[[[[[[[["})", kPortal, "127.0.0.1:52180",
+       200, true},  // brackets inside a string nest nothing
+      {"GET", "/v1/status", "", "https://evil.example", "127.0.0.1:52180", 403, true},
+      {"POST", "/v1/cancel", "", kPortal, "127.0.0.1:52180", 200, true},
+      {"POST", "/v1/cancel", "", "", "127.0.0.1:52180", 403, false},
       {"POST", "/v1/capture", R"({"mode":"enroll","token":"x"})" + std::string(5000, ' '), kPortal,
        "127.0.0.1:52180", 413, true},
       {"POST", "/v1/capture",
@@ -95,10 +108,44 @@ TEST_F(BridgeTest, RequestsItRefuses) {
     EXPECT_EQ(answer.status, c.status) << c.method << " " << c.target << " " << c.body;
     EXPECT_EQ(Cors(answer), c.cors) << c.method << " " << c.target << " " << c.body;
   }
-  ASSERT_EQ(asked.size(), 1u);  // only the last one ran
-  EXPECT_EQ(asked[0].stored_template, std::vector<std::uint8_t>(256, 1));
-  EXPECT_EQ(asked[0].token, "A-1");
-  EXPECT_EQ(deadlines[0], 120 + 150);
+  ASSERT_EQ(asked.size(), 2u);  // the string of brackets, and the last one
+  EXPECT_EQ(asked[1].stored_template, std::vector<std::uint8_t>(256, 1));
+  EXPECT_EQ(asked[1].token, "A-1");
+  EXPECT_EQ(deadlines[1], 120 + 150);
+  // A program of another account learns nothing, whatever it writes as its Origin.
+  for (const char* target : {"/v1/status", "/v1/capture"}) {
+    HttpAnswer answer = Ask("GET", target, "", kPortal, "127.0.0.1:52180", false);
+    EXPECT_EQ(answer.status, 403) << target;
+    EXPECT_FALSE(Cors(answer)) << target;
+  }
+  // A page of another origin learns why from the status, and nothing else.
+  EXPECT_EQ(Json::parse(Ask("GET", "/v1/status", "", "https://evil.example").body)["error"],
+            "origin_not_allowed");
+}
+
+// What qvlbridge.json may say: origins as browsers send them, or the service does not start.
+TEST(ParseBridgeConfig, RefusesWhatWouldSilentlyAllowNothing) {
+  const std::pair<const char*, bool> cases[] = {
+      {R"({"allowed_origins": ["https://hr.example.ru", "http://localhost:8088"]})", true},
+      {R"({"allowed_origins": ["http://[::1]:8088", "http://127.0.0.1:8000"]})", true},
+      {R"({"allowed_origins": ["http://localhost:8088/"]})", false},
+      {R"({"allowed_origins": ["https://hr.example.ru/portal"]})", false},
+      {R"({"allowed_origins": ["https://HR.example.ru"]})", false},
+      {R"({"allowed_origins": ["https://hr.example.ru:443"]})", false},
+      {R"({"allowed_origins": ["hr.example.ru"]})", false},
+      {R"({"allowed_origins": ["https://hr.example.ru:0"]})", false},
+      {R"({"allowed_origins": ["*"]})", false},
+      {R"({"port": 0})", false},
+      {R"({"lowest_level": 1, "port": 65535})", true},
+      {R"({"lowest_level": "1"})", false},
+  };
+  for (const auto& [json, valid] : cases) {
+    std::string error;
+    EXPECT_EQ(ParseBridgeConfig(json, &error).has_value(), valid) << json << ": " << error;
+    EXPECT_EQ(error.empty(), valid) << json;
+  }
+  std::string error;
+  EXPECT_EQ(ParseBridgeConfig("{}", &error)->port, kDefaultBridgePort);
 }
 
 // The run's exit status and files as the page reads them.
@@ -116,16 +163,21 @@ TEST_F(BridgeTest, AnswersWithTheRunsEnding) {
   EXPECT_EQ(answer["matches"], Json::array({0, 1}));
   EXPECT_EQ(answer["template"], EncodeBase64({7, 255}));
   EXPECT_EQ(answer["picture"], "Qk0=");
-  const std::tuple<bool, int, const char*> endings[] = {
-      {false, 2, "timed_out"},    {false, 6, "library_crashed"},
-      {false, 8, "library_hung"}, {false, 7, "picture_not_replaced"},
-      {false, 42, "error"},       {true, -1, "library_hung"}};
-  for (const auto& [killed, status, ending] : endings) {
+  // A cancelled run ends as a closed window, unless it answered first.
+  const std::tuple<bool, bool, int, const char*, Json> endings[] = {
+      {false, false, 2, "timed_out", 2},     {false, false, 6, "library_crashed", 6},
+      {false, false, 8, "library_hung", 8},  {false, false, 7, "picture_not_replaced", 7},
+      {false, false, 42, "error", 42},       {false, true, 3, "window_closed", 3},
+      {true, true, -1, "window_closed", nullptr}, {false, true, 0, "answered", 0},
+      {true, false, -1, "library_hung", nullptr}};
+  for (const auto& [killed, cancelled, status, ending, shown] : endings) {
     outcome.killed = killed;
+    outcome.cancelled = cancelled;
     outcome.status = status;
     answer = Json::parse(Ask("POST", "/v1/capture", request).body);
     EXPECT_EQ(answer["ending"], ending) << status;
-    EXPECT_EQ(answer["answer"].is_null(), status != 7) << status;
+    EXPECT_EQ(answer["status"], shown) << status;
+    EXPECT_EQ(answer["answer"].is_null(), status != 7 && status != 0) << status;
   }
   EXPECT_NE(answer["message"].get<std::string>().find("155"), std::string::npos);  // 5 + 150 s
   // A second page (or tab) while the capture runs is refused at once; /v1/status says why.

@@ -15,15 +15,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Made empty, under a name no other run of this bridge or another one uses.
+// Made empty, under a name no other run of this bridge or another one uses; it begins with the
+// bridge's process id, so that a later bridge knows whose it was.
 std::string FreshFolder(const std::string& runs_folder) {
   static std::atomic<unsigned> counter{0};
   std::error_code error;
-  fs::create_directories(fs::u8path(runs_folder), error);
+  std::string refused;
+  if (!MakePrivateFolder(runs_folder, &refused))
+    throw RunError(Say(Message::kCannotCreate, {{"path", runs_folder}, {"reason", refused}}));
   for (;;) {
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     std::string folder =
-        JoinPath(runs_folder, "run-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        JoinPath(runs_folder, std::to_string(OwnProcessId()) + "-" + std::to_string(stamp) + "-" +
+                                  std::to_string(counter++));
     if (fs::create_directory(fs::u8path(folder), error)) return folder;
     if (error)
       throw RunError(Say(Message::kCannotCreate, {{"path", folder}, {"reason", error.message()}}));
@@ -52,12 +56,13 @@ struct RemovedAtEnd {
 }  // namespace
 
 CaptureOutcome RunCaptureProgram(const std::string& program, const std::string& runs_folder,
-                                 const CaptureRequest& request, int deadline_seconds) {
+                                 const CaptureRequest& request, int deadline_seconds,
+                                 const CancelFlag& cancel,
+                                 const std::function<void(const std::string&)>& log) {
   RemovedAtEnd folder{FreshFolder(runs_folder)};
   std::vector<std::string> arguments = {"-QUIET", "-WORKDIR:" + folder.folder,
                                         "-TIMEOUT:" + std::to_string(request.timeout),
                                         "-LEVEL:" + std::to_string(request.level)};
-  if (!request.token.empty()) arguments.push_back("-CONTROL:" + request.token);
   if (request.mode == "verify") {
     WriteBytes(JoinPath(folder.folder, "verify1.bin"), request.stored_template);
     arguments.push_back("-CVERIFY");
@@ -65,8 +70,9 @@ CaptureOutcome RunCaptureProgram(const std::string& program, const std::string& 
     WriteBytes(JoinPath(folder.folder, "match.bin"), request.database);
     arguments.push_back(request.mode == "identify" ? "-CMATCH" : "-CVERIMATCH");
   }
-  ChildEnd end = RunChild(program, arguments, folder.folder, deadline_seconds);
+  ChildEnd end = RunChild(program, arguments, folder.folder, deadline_seconds, cancel, log);
   CaptureOutcome outcome;
+  outcome.cancelled = cancel;
   outcome.killed = end.killed;
   outcome.status = end.status;
   std::vector<std::uint8_t> result = BytesIfThere(JoinPath(folder.folder, "result.txt"));

@@ -1,8 +1,12 @@
 // POSIX side of the bridge's child runs: a process group, so that a helper the library started
 // ends with the run.
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "base/error.h"
@@ -22,57 +27,80 @@
 
 namespace qvl {
 
+namespace {
+
+void CloseDescriptorsFrom(int first) {
+  // Every one, however high: a bridge with many connections has sockets above 1023.
+  if (close_range(static_cast<unsigned>(first), ~0U, 0) == 0) return;
+  long most = sysconf(_SC_OPEN_MAX);
+  for (long fd = first; fd < (most > 0 ? most : 65536); ++fd) close(static_cast<int>(fd));
+}
+
+bool WaitFor(pid_t pid, int pidfd, int* status, std::chrono::milliseconds most) {
+  if (waitpid(pid, status, WNOHANG) != 0) return true;
+  if (pidfd >= 0) {
+    pollfd ended = {pidfd, POLLIN, 0};
+    poll(&ended, 1, static_cast<int>(most.count()));
+  } else {
+    std::this_thread::sleep_for(std::min(most, std::chrono::milliseconds(10)));
+  }
+  return waitpid(pid, status, WNOHANG) != 0;
+}
+
+}  // namespace
+
 ChildEnd RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                  const std::string& folder, int deadline_seconds) {
+                  const std::string& folder, int deadline_seconds, const std::atomic<bool>& cancel,
+                  const std::function<void(const std::string&)>&) {
   // Everything the child needs is made before fork: after it, only calls that are safe in a
   // copy of a threaded process.
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0)
     throw RunError(
         Say(Message::kUnexpectedFailure, {{"reason", SystemErrorText(LastSystemError())}}));
   if (pid == 0) {
     setpgid(0, 0);
+    // The run ends with the bridge (this thread of it, which waits for the run), a kill -9
+    // included: its scanner lock must not outlive the service.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     // Nothing of the bridge's own (its sockets, its console) is the run's: with -QUIET the run
     // says what it has to say in error.txt.
     int nothing = open("/dev/null", O_RDWR);
     for (int fd = 0; fd < 3; ++fd) dup2(nothing, fd);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    CloseDescriptorsFrom(3);
     if (chdir(folder.c_str()) == 0) execv(program.c_str(), argv.data());
     _exit(127);
   }
   setpgid(pid, pid);
   ChildEnd end;
   int status = 0;
-  // Woken the moment the run ends (a pidfd becomes readable), or at the deadline; where the
-  // kernel has no pidfds, looked at often while the run is young, then every 50 ms.
+  // Woken the moment the run ends (a pidfd becomes readable), at the deadline, or within 50 ms
+  // of a cancel.
   int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
-  auto pause = std::chrono::milliseconds(1);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::seconds(0)) {
+  auto now = std::chrono::steady_clock::now;
+  auto deadline = now() + std::chrono::seconds(deadline_seconds);
+  std::optional<std::chrono::steady_clock::time_point> closed;
+  while (!WaitFor(pid, pidfd, &status, std::chrono::milliseconds(50))) {
+    if (cancel && !closed) {
+      kill(pid, SIGINT);  // the console window's own close
+      closed = now();
+    }
+    if (now() >= deadline || (closed && now() - *closed >= std::chrono::seconds(kCloseSeconds))) {
       kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
-      if (pidfd >= 0) close(pidfd);
       end.killed = true;
-      return end;
-    }
-    if (pidfd >= 0) {
-      pollfd ended = {pidfd, POLLIN, 0};
-      poll(&ended, 1,
-           static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) +
-               1);
-    } else {
-      std::this_thread::sleep_for(pause);
-      pause = std::min(pause * 2, std::chrono::milliseconds(50));
+      break;
     }
   }
   if (pidfd >= 0) close(pidfd);
   kill(-pid, SIGKILL);  // whatever the run left behind
-  end.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // A run ended by a signal answered nothing, whatever its low bits say.
+  if (!end.killed) end.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return end;
 }
 
@@ -80,8 +108,37 @@ std::string BridgeDataFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state && *state) return JoinPath(state, "qvlbridge");
   const char* home = std::getenv("HOME");
-  return JoinPath(JoinPath(JoinPath(home && *home ? home : "/tmp", ".local"), "state"),
-                  "qvlbridge");
+  std::string folder = home && *home ? home : "";
+  // Started with no HOME (a service manager, cron): the account's own home, never a shared
+  // folder such as /tmp.
+  if (folder.empty()) {
+    if (const passwd* account = getpwuid(geteuid())) folder = account->pw_dir;
+  }
+  if (folder.empty()) throw RunError("this account has no home folder for qvlbridge's files");
+  return JoinPath(JoinPath(JoinPath(folder, ".local"), "state"), "qvlbridge");
+}
+
+bool MakePrivateFolder(const std::string& folder, std::string* error) {
+  umask(077);
+  std::error_code failed;
+  std::filesystem::create_directories(folder, failed);
+  // One made by an earlier version is 0755: made private now.
+  if (!failed)
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, failed);
+  if (failed) *error = folder + ": " + failed.message();
+  return !failed;
+}
+
+std::uint64_t OwnProcessId() { return static_cast<std::uint64_t>(getpid()); }
+
+bool ProcessRuns(std::uint64_t pid) {
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+void KeepFromChildren(std::uintptr_t handle) {
+  int fd = static_cast<int>(handle);
+  fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
 }
 
 bool StartAtLogon(const std::string& program, bool start, std::string* error) {

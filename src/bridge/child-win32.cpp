@@ -2,6 +2,12 @@
 // ends with the run, and the run ends with the bridge.
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <vector>
 
 #include "base/error.h"
 #include "base/messages.h"
@@ -34,35 +40,93 @@ struct Handle {
 
 }  // namespace
 
+namespace {
+
+BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == static_cast<DWORD>(pid)) PostMessageW(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+void Discard(PROCESS_INFORMATION& process) {
+  TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// Started suspended, in `job` when the system lets it: a bridge that itself runs in a job that
+// cannot nest (Windows 7) starts the run outside its own, and says so when even that is refused.
+PROCESS_INFORMATION StartInJob(const std::string& program, std::wstring line,
+                               const std::string& folder, HANDLE job,
+                               const std::function<void(const std::string&)>& log) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  auto start = [&](DWORD flags, PROCESS_INFORMATION* process) {
+    // Nothing of the bridge's own (its sockets) is inherited.
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                          Widen(folder).c_str(), &startup, process) != 0;
+  };
+  PROCESS_INFORMATION process = {};
+  if (!start(CREATE_SUSPENDED, &process)) {
+    DWORD error = GetLastError();
+    throw RunError(Say(Message::kUnexpectedFailure,
+                       {{"reason", program + ": " + Win32ErrorText(error, program)}}));
+  }
+  if (job && AssignProcessToJobObject(job, process.hProcess)) return process;
+  std::string reason = job ? Win32ErrorText(GetLastError()) : "no job object";
+  PROCESS_INFORMATION outside = {};
+  if (job && start(CREATE_SUSPENDED | CREATE_BREAKAWAY_FROM_JOB, &outside)) {
+    if (AssignProcessToJobObject(job, outside.hProcess)) {
+      Discard(process);
+      log("the run cannot join a job inside the bridge's own (" + reason +
+          "): started outside it");
+      return outside;
+    }
+    Discard(outside);
+  }
+  log("the run cannot be put in a job object (" + reason +
+      "): a helper it starts may outlive it, and it may outlive the bridge");
+  return process;
+}
+
+}  // namespace
+
 ChildEnd RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                  const std::string& folder, int deadline_seconds) {
+                  const std::string& folder, int deadline_seconds, const std::atomic<bool>& cancel,
+                  const std::function<void(const std::string&)>& log) {
   std::wstring line = Quoted(Widen(program));
   for (const std::string& argument : arguments) line += L" " + Quoted(Widen(argument));
+  // Closing the bridge's handle, however the bridge ends, ends the run and its helpers.
   Handle job{CreateJobObjectW(nullptr, nullptr)};
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (job.value)
-    SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  // Nothing of the bridge's own (its sockets) is inherited.
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                      Widen(folder).c_str(), &startup, &process)) {
-    throw RunError(Say(Message::kUnexpectedFailure,
-                       {{"reason", program + ": " + Win32ErrorText(GetLastError(), program)}}));
+  if (job.value &&
+      !SetInformationJobObject(job.value, JobObjectExtendedLimitInformation, &limits,
+                               sizeof limits)) {
+    CloseHandle(job.value);
+    job.value = nullptr;
   }
+  PROCESS_INFORMATION process = StartInJob(program, line, folder, job.value, log);
   Handle process_handle{process.hProcess}, thread{process.hThread};
-  if (job.value) AssignProcessToJobObject(job.value, process.hProcess);
   ResumeThread(process.hThread);
   ChildEnd end;
-  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(deadline_seconds) * 1000) ==
-      WAIT_TIMEOUT) {
-    if (job.value) TerminateJobObject(job.value, 1);
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, 5000);
-    end.killed = true;
-    return end;
+  ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(deadline_seconds) * 1000;
+  ULONGLONG closed = 0;
+  while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+    if (cancel && !closed) {
+      // The program's own way out: its window closed, as a person closes it.
+      EnumWindows(CloseWindowOf, static_cast<LPARAM>(process.dwProcessId));
+      closed = GetTickCount64();
+    }
+    ULONGLONG now = GetTickCount64();
+    if (now >= deadline || (closed && now - closed >= kCloseSeconds * 1000ULL)) {
+      if (job.value) TerminateJobObject(job.value, 1);
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, 5000);
+      end.killed = true;
+      return end;
+    }
   }
   DWORD status = 1;
   GetExitCodeProcess(process.hProcess, &status);
@@ -73,11 +137,75 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
 std::string BridgeDataFolder() {
   wchar_t local[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    length = GetTempPathW(MAX_PATH, local);
-    while (length > 0 && local[length - 1] == L'\\') --length;
+  if (length > 0 && length < MAX_PATH)
+    return JoinPath(Narrow(std::wstring(local, length)), "qvlbridge");
+  // Started with no such variable (a scheduled task): the account's own folder, never a
+  // shared one such as the temporary folder.
+  wchar_t* known = nullptr;
+  if (SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known) != S_OK)
+    throw RunError("this account has no local application data folder for qvlbridge's files");
+  std::wstring folder = known;
+  CoTaskMemFree(known);
+  return JoinPath(Narrow(folder), "qvlbridge");
+}
+
+std::wstring PrivateFolderSddl(const std::wstring& user) {
+  // P: protected, nothing inherited from the parent; the user and SYSTEM, and the folders and
+  // files made inside inherit the same.
+  return L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)";
+}
+
+bool MakePrivateFolder(const std::string& folder, std::string* error) {
+  HANDLE token = nullptr;
+  std::wstring user;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : 1);
+    wchar_t* sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+      user = sid;
+      LocalFree(sid);
+    }
+    CloseHandle(token);
   }
-  return JoinPath(Narrow(std::wstring(local, length)), "qvlbridge");
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (user.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                          PrivateFolderSddl(user).c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    *error = folder + ": " + Win32ErrorText(GetLastError());
+    return false;
+  }
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(Widen(folder)).parent_path(), ignored);
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  std::wstring wide = Widen(folder);
+  bool made = CreateDirectoryW(wide.c_str(), &attributes) != 0;
+  DWORD result = made ? ERROR_SUCCESS : GetLastError();
+  // One made by an earlier version inherits its parent's: given this DACL now.
+  if (result == ERROR_ALREADY_EXISTS) {
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    result = SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
+  if (result != ERROR_SUCCESS) *error = folder + ": " + Win32ErrorText(result);
+  return result == ERROR_SUCCESS;
+}
+
+std::uint64_t OwnProcessId() { return GetCurrentProcessId(); }
+
+bool ProcessRuns(std::uint64_t pid) {
+  Handle process{OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))};
+  if (!process.value) return GetLastError() == ERROR_ACCESS_DENIED;
+  return WaitForSingleObject(process.value, 0) == WAIT_TIMEOUT;
+}
+
+void KeepFromChildren(std::uintptr_t handle) {
+  SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
 }
 
 bool StartAtLogon(const std::string& program, bool start, std::string* error) {

@@ -4,25 +4,48 @@
 // hang can end, never the bridge; where the bridge keeps its runs and its log; starting at logon.
 // One implementation file per platform (child-posix.cpp, child-win32.cpp).
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace qvl {
 
 struct ChildEnd {
-  bool killed = false;  // the deadline passed: the child and everything it started were ended
+  bool killed = false;  // the child and everything it started were ended
   int status = -1;      // its exit status, when it ended by itself
 };
 
+// How long a cancelled run has to close by itself before it is ended.
+inline constexpr int kCloseSeconds = 2;
+
 // Runs `program` with `arguments` in `folder` until it ends, or for at most `deadline_seconds`;
 // then it is killed with every process it started (a process group; a Job object on Windows).
-// A child that cannot be started is a RunError.
+// Once `cancel` is set, the run is closed as a person closes its window (Windows: WM_CLOSE to
+// its windows; elsewhere SIGINT, the console window's close), and ended kCloseSeconds later if
+// it has not ended. The run ends with the bridge, however the bridge ends. What the system does
+// not allow of that goes to `log`. A child that cannot be started is a RunError.
 ChildEnd RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                  const std::string& folder, int deadline_seconds);
+                  const std::string& folder, int deadline_seconds, const std::atomic<bool>& cancel,
+                  const std::function<void(const std::string&)>& log);
 
 // The folder of the bridge's own files, the user's: its log, and a fresh folder per run.
 // Windows: %LOCALAPPDATA%\qvlbridge; elsewhere $XDG_STATE_HOME/qvlbridge or ~/.local/state/...
+// under the account's home (from the password database when HOME is not set).
 std::string BridgeDataFolder();
+
+// Makes `folder` (its parents as need be) this account's alone: 0700, or on Windows a DACL of
+// the user and SYSTEM that inherits nothing from a shared parent. From the first call on, the
+// files the bridge and its runs create are private too (umask 077). False with `error`.
+bool MakePrivateFolder(const std::string& folder, std::string* error);
+
+// This process's id, and whether the process `pid` still runs.
+std::uint64_t OwnProcessId();
+bool ProcessRuns(std::uint64_t pid);
+
+// Keeps the socket `handle` from every child process.
+void KeepFromChildren(std::uintptr_t handle);
 
 // Adds or removes the current user's start of `program` at logon (Windows: HKCU Run; elsewhere
 // an XDG autostart entry). False with `error` set when the system refuses.

@@ -1,16 +1,23 @@
-// The HTTP side of the bridge: Boost.Beast, one thread a connection, so that a capture that
-// waits for a finger never keeps /v1/status or a second request (409) waiting.
+// The HTTP side of the bridge: Boost.Beast on one thread of asynchronous connections, so that an
+// idle or slow connection costs a socket and a timer, never a thread; a capture, which waits for
+// a finger, runs on a thread of its own and never keeps /v1/status or a second request waiting.
 
 #include "bridge/server.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/version.hpp>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <list>
+#include <memory>
 #include <thread>
+
+#include "bridge/child.h"
+#include "bridge/peer.h"
 
 // Built and tested with Debian 12's libboost1.74-dev; another version is a deliberate change.
 static_assert(BOOST_VERSION / 100 == 1074, "qvlbridge is pinned to Boost 1.74");
@@ -24,71 +31,291 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 constexpr std::uintmax_t kLogBytes = 1024 * 1024;
+// Connections at once: a page needs two or three; the rest would be somebody's flood.
+constexpr std::size_t kMostConnections = 32;
+// The request line and headers must be in within this, in all; an idle keep-alive connection is
+// closed after as long.
+constexpr auto kHeaderTime = std::chrono::seconds(10);
+constexpr auto kBodyTime = std::chrono::seconds(60);
+constexpr auto kLingerTime = std::chrono::seconds(2);
+
+class Server;
+
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(tcp::socket socket, Server& server) : stream_(std::move(socket)), server_(server) {}
+  void ReadRequest();
+  // Waiting for a request's headers: what may be closed to make room for a new connection.
+  bool Idle() const { return idle_; }
+  void Close() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.close();
+  }
+
+ private:
+  void OnHeader(beast::error_code error);
+  void OnBody(beast::error_code error);
+  void RunCapture();
+  void WatchForClose();
+  void Write(HttpAnswer answer, bool keep_alive);
+  void Linger();
+
+  beast::tcp_stream stream_;
+  Server& server_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  HttpAsk ask_;
+  bool idle_ = true;
+  bool answered_ = false;
+  char scratch_[512];
+  std::chrono::steady_clock::time_point started_;
+};
+
+class Server {
+ public:
+  Server(Bridge& bridge, RequestLog& log) : bridge_(bridge), log_(log), acceptor_(context_) {}
+  void Run();
+  Bridge& bridge() { return bridge_; }
+  RequestLog& log() { return log_; }
+  asio::io_context& context() { return context_; }
+
+ private:
+  void Listen();
+  void Accept();
+  void Admit(tcp::socket socket);
+
+  Bridge& bridge_;
+  RequestLog& log_;
+  asio::io_context context_;
+  tcp::acceptor acceptor_;
+  std::list<std::weak_ptr<Session>> sessions_;  // oldest first
+  std::chrono::milliseconds backoff_{0};
+};
 
 std::string Header(const http::request<http::string_body>& request, http::field field) {
   auto found = request.find(field);
   return found == request.end() ? std::string() : std::string(found->value());
 }
 
-HttpAsk AskOf(const http::request<http::string_body>& request) {
-  HttpAsk ask;
-  ask.method = std::string(request.method_string());
-  ask.target = std::string(request.target());
-  ask.host = Header(request, http::field::host);
-  ask.origin = Header(request, http::field::origin);
-  ask.content_type = Header(request, http::field::content_type);
+HttpAnswer Refused(int status, const char* what) {
+  HttpAnswer answer;
+  answer.status = status;
+  answer.body = std::string(R"({"error":")") + what + "\"}";
+  answer.headers = {{"Content-Type", "application/json"}};
+  return answer;
+}
+
+void Session::ReadRequest() {
+  idle_ = true;
+  parser_.emplace();
+  parser_->body_limit(server_.bridge().config().max_request_bytes);
+  stream_.expires_after(kHeaderTime);
+  http::async_read_header(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                            self->OnHeader(error);
+                          });
+}
+
+void Session::OnHeader(beast::error_code error) {
+  idle_ = false;
+  started_ = std::chrono::steady_clock::now();
+  // A Content-Length over the limit is refused on the headers, before a byte of the body.
+  if (error == http::error::body_limit) return Write(Refused(413, "the request is too large"), false);
+  if (error) return Close();  // gone, too slow, or no HTTP
+  const auto& request = parser_->get();
+  ask_ = HttpAsk();
+  ask_.method = std::string(request.method_string());
+  ask_.target = std::string(request.target());
+  ask_.host = Header(request, http::field::host);
+  ask_.origin = Header(request, http::field::origin);
+  ask_.content_type = Header(request, http::field::content_type);
   auto private_network = request.find("Access-Control-Request-Private-Network");
-  ask.private_network = private_network != request.end() && private_network->value() == "true";
-  ask.body = request.body();
-  return ask;
-}
-
-void Answer(tcp::socket& socket, const HttpAnswer& answer, bool keep_alive,
-            beast::error_code& error) {
-  http::response<http::string_body> response{static_cast<http::status>(answer.status), 11};
-  response.set(http::field::server, "qvlbridge");
-  for (const auto& [name, value] : answer.headers) response.set(name, value);
-  response.body() = answer.body;
-  response.keep_alive(keep_alive);
-  response.prepare_payload();
-  http::write(socket, response, error);
-}
-
-void Session(tcp::socket socket, Bridge& bridge, RequestLog& log) {
-  beast::flat_buffer buffer;
-  for (;;) {
-    http::request_parser<http::string_body> parser;
-    parser.body_limit(bridge.config().max_request_bytes);
-    beast::error_code error;
-    http::read(socket, buffer, parser, error);
-    if (error == http::error::body_limit) {
-      HttpAnswer too_large;
-      too_large.status = 413;
-      too_large.body = R"({"error":"the request is too large"})";
-      too_large.headers = {{"Content-Type", "application/json"}};
-      Answer(socket, too_large, false, error);
-      log.Write("- - too large 413");
-      break;
-    }
-    if (error) break;
-    auto started = std::chrono::steady_clock::now();
-    const auto& request = parser.get();
-    HttpAnswer answer = bridge.Handle(AskOf(request));
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
-    log.Write("origin=" +
-              (Header(request, http::field::origin).empty()
-                   ? "-"
-                   : Header(request, http::field::origin)) +
-              " " + std::string(request.method_string()) + " " + std::string(request.target()) +
-              " mode=" + (answer.mode.empty() ? "-" : answer.mode) +
-              " ending=" + (answer.ending.empty() ? "-" : answer.ending) +
-              " status=" + std::to_string(answer.status) + " ms=" + std::to_string(ms.count()));
-    Answer(socket, answer, request.keep_alive(), error);
-    if (error || !request.keep_alive()) break;
+  ask_.private_network = private_network != request.end() && private_network->value() == "true";
+  ask_.connection = this;
+  beast::error_code unknown;
+  tcp::endpoint local = stream_.socket().local_endpoint(unknown),
+                remote = stream_.socket().remote_endpoint(unknown);
+  ask_.own_account =
+      !unknown && ClientIsOwnAccount(local.port(), remote.port(), &ask_.account_refusal);
+  // Refused on the headers alone: nothing of a body is read for a program it is not meant for.
+  if (std::optional<HttpAnswer> refused = server_.bridge().RefuseEarly(ask_))
+    return Write(*refused, false);
+  if (parser_->is_done()) return OnBody({});
+  if (beast::iequals(Header(request, http::field::expect), "100-continue")) {
+    auto go_on = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+    http::async_write(stream_, *go_on, [self = shared_from_this(), go_on](beast::error_code, std::size_t) {});
   }
+  stream_.expires_after(kBodyTime);
+  http::async_read(stream_, buffer_, *parser_,
+                   [self = shared_from_this()](beast::error_code error, std::size_t) {
+                     self->OnBody(error);
+                   });
+}
+
+void Session::OnBody(beast::error_code error) {
+  if (error == http::error::body_limit) return Write(Refused(413, "the request is too large"), false);
+  if (error) return Close();
+  ask_.body = std::move(parser_->get().body());
+  std::string path = ask_.target.substr(0, ask_.target.find('?'));
+  if (ask_.method == "POST" && path == "/v1/capture") return RunCapture();
+  Write(server_.bridge().Handle(ask_), parser_->get().keep_alive());
+}
+
+void Session::RunCapture() {
+  auto self = shared_from_this();
+  try {
+    std::thread([self] {
+      HttpAnswer answer;
+      try {
+        answer = self->server_.bridge().Handle(self->ask_);
+      } catch (const std::exception&) {
+        answer = Refused(500, "the capture failed inside qvlbridge");
+      }
+      asio::post(self->server_.context(), [self, answer] {
+        self->answered_ = true;
+        beast::error_code ignored;
+        self->stream_.socket().cancel(ignored);  // the watch for a closed page
+        self->Write(answer, false);
+      });
+    }).detach();
+  } catch (const std::system_error&) {  // no thread to be had: this request is refused
+    return Write(Refused(503, "qvlbridge is too busy"), false);
+  }
+  WatchForClose();
+}
+
+// A page that goes (a closed tab, a reload) closes its connection: its capture ends at once, as
+// if its window were closed, and the scanner is free for the next.
+void Session::WatchForClose() {
+  stream_.expires_never();
+  stream_.async_read_some(asio::buffer(scratch_),
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                            if (self->answered_) return;
+                            if (error) return self->server_.bridge().Cancel(self.get());
+                            self->WatchForClose();
+                          });
+}
+
+void Session::Write(HttpAnswer answer, bool keep_alive) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                  started_);
+  server_.log().Write(
+      "origin=" + (ask_.origin.empty() ? "-" : ask_.origin) + " " + ask_.method + " " +
+      ask_.target + " mode=" + (answer.mode.empty() ? "-" : answer.mode) +
+      " ending=" + (answer.ending.empty() ? "-" : answer.ending) +
+      " status=" + std::to_string(answer.status) + " ms=" + std::to_string(ms.count()) +
+      (ask_.own_account ? "" : " refused: " + ask_.account_refusal));
+  auto response =
+      std::make_shared<http::response<http::string_body>>(static_cast<http::status>(answer.status), 11);
+  response->set(http::field::server, "qvlbridge");
+  for (const auto& [name, value] : answer.headers) response->set(name, value);
+  response->body() = std::move(answer.body);
+  response->keep_alive(keep_alive);
+  response->prepare_payload();
+  stream_.expires_after(kHeaderTime);
+  http::async_write(stream_, *response,
+                    [self = shared_from_this(), response, keep_alive](beast::error_code error,
+                                                                      std::size_t) {
+                      if (!error && keep_alive) return self->ReadRequest();
+                      self->Linger();
+                    });
+}
+
+// Closed only once the client has our answer: a close with its unread body pending would reset
+// the connection, and the answer with it.
+void Session::Linger() {
   beast::error_code ignored;
-  socket.shutdown(tcp::socket::shutdown_send, ignored);
+  stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+  stream_.expires_after(kLingerTime);
+  stream_.async_read_some(asio::buffer(scratch_),
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                            if (error) return self->Close();
+                            self->Linger();
+                          });
+}
+
+void Server::Listen() {
+  tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"),
+                         static_cast<unsigned short>(bridge_.config().port));
+  for (bool said = false;; said = true) {
+    beast::error_code error;
+    acceptor_.open(endpoint.protocol(), error);
+#ifdef _WIN32
+    // Nobody binds the port over ours, not even a program of this account.
+    using exclusive = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+    if (!error) acceptor_.set_option(exclusive(true), error);
+#else
+    // A restarted bridge takes its port back at once from its own last connections.
+    if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+#endif
+    if (!error) acceptor_.bind(endpoint, error);
+    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (!error) break;
+    // Under fast user switching another session's bridge may hold the port: the session at the
+    // console gets it once the other lets go. Anything else holding it is named for support.
+    if (!said)
+      log_.Write("cannot listen on 127.0.0.1:" + std::to_string(bridge_.config().port) + ": " +
+                 error.message() + "; held by " + PortHolder(bridge_.config().port) +
+                 "; trying again every 3 s");
+    acceptor_.close(error);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+  }
+  KeepFromChildren(static_cast<std::uintptr_t>(acceptor_.native_handle()));
+  log_.Write("listening on 127.0.0.1:" + std::to_string(bridge_.config().port));
+}
+
+void Server::Accept() {
+  acceptor_.async_accept([this](beast::error_code error, tcp::socket socket) {
+    if (!error) {
+      backoff_ = std::chrono::milliseconds(0);
+      Admit(std::move(socket));
+      return Accept();
+    }
+    // Out of descriptors or memory: try again a little later rather than spin.
+    backoff_ = std::min(std::chrono::milliseconds(1000),
+                        std::max(std::chrono::milliseconds(50), backoff_ * 2));
+    auto timer = std::make_shared<asio::steady_timer>(context_, backoff_);
+    timer->async_wait([this, timer](beast::error_code) { Accept(); });
+  });
+}
+
+void Server::Admit(tcp::socket socket) {
+  KeepFromChildren(static_cast<std::uintptr_t>(socket.native_handle()));
+  sessions_.remove_if([](const std::weak_ptr<Session>& session) { return session.expired(); });
+  if (sessions_.size() >= kMostConnections) {
+    // The oldest connection that has not even sent a request makes room: an idle flood cannot
+    // keep a page out for longer than its own next connection.
+    for (auto at = sessions_.begin(); at != sessions_.end(); ++at) {
+      std::shared_ptr<Session> idle = at->lock();
+      if (idle && idle->Idle()) {
+        idle->Close();
+        sessions_.erase(at);
+        break;
+      }
+    }
+  }
+  if (sessions_.size() >= kMostConnections) {  // every one of them busy with a request
+    beast::error_code ignored;
+    socket.close(ignored);
+    return;
+  }
+  auto session = std::make_shared<Session>(std::move(socket), *this);
+  sessions_.push_back(session);
+  session->ReadRequest();
+}
+
+void Server::Run() {
+  Listen();
+  Accept();
+  for (;;) {
+    try {
+      context_.run();
+      return;
+    } catch (const std::exception& failure) {  // ends the connection it came from, no more
+      log_.Write(std::string("a connection failed: ") + failure.what());
+    }
+  }
 }
 
 }  // namespace
@@ -109,37 +336,8 @@ void RequestLog::Write(const std::string& line) {
 }
 
 void Serve(Bridge& bridge, RequestLog& log) {
-  asio::io_context context;
-  tcp::acceptor acceptor(context);
-  tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"),
-                         static_cast<unsigned short>(bridge.config().port));
-  for (bool said = false;; said = true) {
-    beast::error_code error;
-    acceptor.open(endpoint.protocol(), error);
-#ifndef _WIN32
-    // A restarted bridge takes its port back at once; on Windows the same option would let
-    // another program take the port over.
-    if (!error) acceptor.set_option(asio::socket_base::reuse_address(true), error);
-#endif
-    if (!error) acceptor.bind(endpoint, error);
-    if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
-    if (!error) break;
-    // Under fast user switching another session's bridge may hold the port: the session at the
-    // console gets it once the other lets go.
-    if (!said)
-      log.Write("cannot listen on 127.0.0.1:" + std::to_string(bridge.config().port) + ": " +
-                error.message() + "; trying again every 3 s");
-    acceptor.close(error);
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-  }
-  log.Write("listening on 127.0.0.1:" + std::to_string(bridge.config().port));
-  for (;;) {
-    tcp::socket socket(context);
-    beast::error_code error;
-    acceptor.accept(socket, error);
-    if (error) continue;
-    std::thread(Session, std::move(socket), std::ref(bridge), std::ref(log)).detach();
-  }
+  Server server(bridge, log);
+  server.Run();
 }
 
 }  // namespace qvl

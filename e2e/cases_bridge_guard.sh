@@ -1,0 +1,113 @@
+# The web service against what else on the computer reaches 127.0.0.1: another account's
+# program, a flood of idle or slow connections, huge and deep bodies; and a page or a bridge that
+# goes mid-capture. Helpers from cases_bridge.sh.
+
+# Runs Python $1 with the bridge's port as its first argument and the rest after it.
+bridge_py() {
+  local code=$1
+  shift
+  python3 -c "$code" "${bridge##*:}" "$@"
+}
+
+case_bridge_guard() {
+  local answered started
+  start_bridge guard ', "max_request_bytes": 16777216' QVLSIM_ARRIVE=file:"$top/finger"
+  # Another account's program, with the very headers a page sends, learns nothing.
+  if command -v runuser >/dev/null && [ "$(id -u)" = 0 ]; then
+    for target in status capture; do
+      code=$(runuser -u nobody -- curl -s -o /dev/null -w '%{http_code}' -H "Origin: $page" \
+        -H 'Content-Type: application/json' $([ $target = capture ] && echo --data '{"mode":"enroll"}') \
+        "$bridge/v1/$target")
+      [ "$code" = 403 ] || fail "another account's $target got $code"
+    done
+    grep -q 'refused: the program that connected runs as user' "$top/state/qvlbridge/qvlbridge.log" ||
+      fail "the log does not say why: $(tail -2 "$top/state/qvlbridge/qvlbridge.log")"
+  fi
+  # 1500 idle connections held open: the status still answers.
+  bridge_py '
+import socket, sys, time, urllib.request
+held = []
+for _ in range(1500):
+    s = socket.socket(); s.connect(("127.0.0.1", int(sys.argv[1]))); held.append(s)
+started = time.time()
+request = urllib.request.Request("http://127.0.0.1:%s/v1/status" % sys.argv[1])
+print(urllib.request.urlopen(request, timeout=15).status, round(time.time() - started, 1))
+' >"$top/flood" 2>&1 || fail "with 1500 idle connections: $(tail -1 "$top/flood")"
+  # A byte of headers every 5 s is closed once 10 s have passed in all.
+  bridge_py '
+import socket, sys, time
+s = socket.socket(); s.connect(("127.0.0.1", int(sys.argv[1])))
+started = time.time()
+try:
+    for byte in b"GET /v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + b"a" * 100:
+        s.send(bytes([byte])); time.sleep(5)
+        if time.time() - started > 30: sys.exit("still open after 30 s")
+except OSError:
+    pass
+' || fail "a slow connection stays"
+  # Refused on their headers alone: an origin not allowed, or a body over the limit, is answered
+  # before a byte of the body is sent; and deep nesting costs no memory.
+  for refused in "Origin: https://evil.example|16000000|403" "Origin: $page|20000000|413"; do
+    IFS='|' read -r header length want <<<"$refused"
+    answered=$(bridge_py '
+import socket, sys
+s = socket.socket(); s.settimeout(5); s.connect(("127.0.0.1", int(sys.argv[1])))
+s.sendall(("POST /v1/capture HTTP/1.1\r\nHost: 127.0.0.1:%s\r\n%s\r\nContent-Type: application/json\r\n"
+           "Content-Length: %s\r\n\r\n" % (sys.argv[1], sys.argv[2], sys.argv[3])).encode())
+print(s.recv(100).split()[1].decode())
+' "$header" "$length")
+    [ "$answered" = "$want" ] || fail "$header, $length bytes announced: $answered, want $want"
+  done
+  python3 -c 'import sys; sys.stdout.write("{\"mode\":\"enroll\",\"x\":" + "[" * 8000000 + "]" * 8000000 + "}")' >"$top/deep.json"
+  capture @"$top/deep.json"
+  [ "$code" = 400 ] || fail "deep JSON got $code"
+  local peak=$(awk '/VmHWM/ {print $2}' "/proc/$(pgrep -f "$top/guard/qvlbridge" | head -1)/status")
+  [ "$peak" -lt 400000 ] || fail "the bridge's peak memory: $peak KiB"
+  # A print lies in a folder and files of this account alone.
+  touch "$top/finger"
+  capture '{"mode": "enroll", "level": 0}'
+  [ "$code" = 400 ] || fail "level 0 got $code"
+  capture '{"mode": "enroll", "token": "Ёлкина-Щукина Анастасия Ξ"}'
+  expect_ending answered 0
+  [ "$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["token"])' "$top/answer")" = "Ёлкина-Щукина Анастасия Ξ" ] ||
+    fail "the token came back as $(field token)"
+  for made in "$top/state/qvlbridge" "$top/state/qvlbridge/runs"; do
+    [ "$(stat -c %a "$made")" = 700 ] || fail "$made is $(stat -c %a "$made")"
+  done
+  [ "$(stat -c %a "$top/state/qvlbridge/qvlbridge.log")" = 600 ] || fail "the log is readable by others"
+  expect_no_runs
+}
+
+case_bridge_cancel() {
+  # A page that goes, or asks to cancel, ends its capture as a closed window and frees the scanner
+  # at once; a bridge killed mid-capture takes its run with it, and the next start removes what
+  # it left.
+  local before
+  start_bridge cancel '' QVLSIM_ARRIVE=file:"$top/finger"
+  (capture '{"mode": "enroll", "timeout": 60}' && echo "$code" >"$top/cancelled.code") &
+  local asked=$!
+  for _ in $(seq 50); do curl -s "$bridge/v1/status" | grep -q '"capture_running":true' && break || sleep 0.1; done
+  sleep 0.5  # the run is waiting for a finger
+  curl -s -H "Origin: $page" -X POST "$bridge/v1/cancel" | grep -q '"cancelled":true' || fail "cancel was not taken"
+  wait "$asked"
+  code=$(cat "$top/cancelled.code")
+  expect_ending window_closed 3
+  # The page's connection closes mid-capture: the next capture is not refused a second later.
+  timeout 1.5 curl -s -o /dev/null -H "Origin: $page" -H 'Content-Type: application/json' \
+    --data '{"mode": "enroll", "timeout": 60}' "$bridge/v1/capture"
+  sleep 1
+  touch "$top/finger"
+  capture '{"mode": "enroll", "timeout": 5}'
+  expect_ending answered 0
+  rm "$top/finger"
+  # kill -9 of the bridge mid-capture.
+  (capture '{"mode": "enroll", "timeout": 60}') &
+  for _ in $(seq 50); do pgrep -f "$top/cancel/qvlcapture" >/dev/null && break || sleep 0.1; done
+  before=$(pgrep -f "$top/cancel/qvlcapture") || fail "no capture runs"
+  kill -9 "$bridge_pid"
+  for _ in $(seq 100); do kill -0 "$before" 2>/dev/null && sleep 0.1 || break; done
+  ! kill -0 "$before" 2>/dev/null || fail "the capture outlived its bridge"
+  [ -n "$(find "$top/state" -path '*/runs/*' 2>/dev/null)" ] || fail "nothing was left to remove"
+  start_bridge cancel ''
+  expect_no_runs
+}

@@ -11,13 +11,13 @@
  */
 
 /** Where qvlbridge listens unless its administrator chose another port. */
-export const DEFAULT_BRIDGE = 'http://127.0.0.1:52180';
+export const DEFAULT_BRIDGE = 'http://127.0.0.1:29180';
 
 /**
  * A capture that gave no answer. `ending` says how: one of qvlbridge's endings (timed_out,
  * window_closed, not_a_print, busy, library_crashed, library_hung, error), or `rejected` (the
- * bridge refused the request: `status` is the HTTP status) or `unreachable` (no bridge answered,
- * or it does not allow this page's origin).
+ * bridge refused the request: `status` is the HTTP status), `origin_not_allowed` (the bridge runs,
+ * but this page's origin is not in its allowed_origins) or `unreachable` (no bridge answered).
  */
 export class CaptureError extends Error {
   /**
@@ -54,7 +54,17 @@ async function ask(bridge, path, init) {
   try {
     response = await fetch(bridge + path, init);
   } catch (failure) {
+    if (init.signal?.aborted) throw new CaptureError('The capture was cancelled', 'window_closed');
+    // A refused origin reads nothing of a capture; the status alone says why, to any page.
+    const refused = await fetch(bridge + '/v1/status').then((r) => r.json()).catch(() => ({}));
+    if (refused.error === 'origin_not_allowed') {
+      throw new CaptureError(`qvlbridge does not serve ${location.origin}`, 'origin_not_allowed');
+    }
     throw new CaptureError(`qvlbridge does not answer at ${bridge} (${failure.message})`, 'unreachable');
+  }
+  if (response.status === 403) {
+    const body = await response.clone().json().catch(() => ({}));
+    if (body.error === 'origin_not_allowed') throw new CaptureError(body.error, body.error, body, 403);
   }
   const body = await response.json().catch(() => ({}));
   if (!response.ok) throw new CaptureError(body.error, 'rejected', body, response.status);
@@ -78,8 +88,10 @@ export function status(bridge = DEFAULT_BRIDGE) {
  * @param {Uint8Array} [options.database] identify, verimatch: whole 256-byte records
  * @param {number} [options.level] the match level (3 unless given)
  * @param {number} [options.timeout] seconds to wait for a finger, 0 to 600 (120 unless given)
- * @param {string} [options.token] up to 64 letters, digits and - _ . :
+ * @param {string} [options.token] any text of up to 64 characters, answered back as sent
  * @param {string} [options.bridge] qvlbridge's address, DEFAULT_BRIDGE unless given
+ * @param {AbortSignal} [options.signal] aborting it ends the capture as if its window were
+ *   closed: the promise then rejects with the ending `window_closed`
  * @returns {Promise<{ending: string, status: number, answer: string, matches: number[],
  *   token: string, template: Uint8Array, picture: Blob|null, message: string}>} for the endings
  *   `answered` and `picture_not_replaced` (the picture is then missing); `template` is the 257
@@ -87,15 +99,30 @@ export function status(bridge = DEFAULT_BRIDGE) {
  * @throws {CaptureError} for every other ending
  */
 export async function capture(options) {
-  const { bridge = DEFAULT_BRIDGE, template, database, ...rest } = options;
+  const { bridge = DEFAULT_BRIDGE, template, database, signal, ...rest } = options;
+  signal?.throwIfAborted();
   const request = { ...rest };
   if (template) request.template = toBase64(template);
   if (database) request.database = toBase64(database);
-  const answer = await ask(bridge, '/v1/capture', {
-    method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
-    body: JSON.stringify(request),
-  });
+  // On abort the bridge closes the run's window, and the capture answers window_closed; should
+  // the cancel not get through, dropping the connection ends the run all the same.
+  const dropped = new AbortController();
+  const cancel = () => {
+    fetch(bridge + '/v1/cancel', { method: 'POST' }).catch(() => dropped.abort(signal.reason));
+    setTimeout(() => dropped.abort(signal.reason), 5000);
+  };
+  signal?.addEventListener('abort', cancel, { once: true });
+  let answer;
+  try {
+    answer = await ask(bridge, '/v1/capture', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify(request),
+      signal: dropped.signal,
+    });
+  } finally {
+    signal?.removeEventListener('abort', cancel);
+  }
   if (answer.ending !== 'answered' && answer.ending !== 'picture_not_replaced') {
     throw new CaptureError(answer.message, answer.ending, answer);
   }

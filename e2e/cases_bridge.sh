@@ -111,7 +111,8 @@ case_bridge_browser() {
   report=$(cat "$top/allowed.report")
   [ "$report" = "enroll:answered:-1 picture:280 verify:answered:1 verify:answered:0 identify:answered:3 enroll:timed_out: cancel:window_closed closed:freed" ] ||
     fail "the portal showed: $report"
-  [ "$(cat "$top/other.report")" = "enroll:origin_not_allowed:" ] || fail "another origin read: $(cat "$top/other.report")"
+  [ "$(cat "$top/other.report")" = "enroll:origin_not_allowed: text:Этого сайта нет в списке allowed_origins службы qvlbridge / This site is not in qvlbridge's allowed_origins" ] ||
+    fail "another origin read: $(cat "$top/other.report")"
   expect_no_runs
 }
 

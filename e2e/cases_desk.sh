@@ -138,7 +138,7 @@ case_work_folder() {
 -WORKDIR:|-WORKDIR: names no folder|В ключе -WORKDIR: не указана папка
 -WORKDIR:   |-WORKDIR: names no folder|В ключе -WORKDIR: не указана папка
 -WORKDIR:nowhere|$(native "$folder/nowhere") (-WORKDIR:) does not exist|$(native "$folder/nowhere") (ключ -WORKDIR:) не существует
--WORKDIR:file.bin|$(native "$folder/file.bin") (-WORKDIR:) is a file|$(native "$folder/file.bin") (ключ -WORKDIR:) — это файл
+-WORKDIR:file.bin|-WORKDIR: names the file $(native "$folder/file.bin"), not a folder|В ключе -WORKDIR: указан файл $(native "$folder/file.bin"), а не папка
 $([ -n "$windows" ] && echo '-WORKDIR:C:x|-WORKDIR:C:x depends on the current drive|-WORKDIR:C:x зависит от текущего диска')
 $([ -n "$windows" ] && echo '-WORKDIR:\x|-WORKDIR:\x depends on the current drive|-WORKDIR:\x зависит от текущего диска')
 -WORKDIR:runs${sep}a${sep}${sep}|$(native "$folder/runs/a/none.bin")|$(native "$folder/runs/a/none.bin")
@@ -213,8 +213,8 @@ case_quiet() {
     [[ "$(cat "$folder/error.txt")" == $'\xef\xbb\xbf'"$text"* ]] ||
       fail "error.txt holds $(od -An -c "$folder/error.txt" | head -3)"
   done <<EOF
-QVLSIM_ARRIVE=never|-TIMEOUT:0|2|$(said 'No print within 0 s. Opening the scanner, QvlOpenDevice returned 0:' 'Отпечаток не получен за 0 с. При открытии сканера функция QvlOpenDevice вернула 0:')
-QVLSIM_ARRIVE=never QVLSIM_FAIL=open|-TIMEOUT:1.5|2|$(said 'No print within 1.5 s. Opening the scanner, QvlOpenDevice returned -1:' 'Отпечаток не получен за 1.5 с. При открытии сканера функция QvlOpenDevice вернула -1:')
+QVLSIM_ARRIVE=never|-TIMEOUT:0|2|$(said 'No print within 0 s. Try again. If a finger was put on the scanner, check its cable and driver (QvlOpenDevice returned 0 ' 'Отпечаток не получен за 0 с. Повторите попытку. Если палец прикладывали, проверьте кабель и драйвер сканера (функция QvlOpenDevice вернула код 0).')
+QVLSIM_ARRIVE=never QVLSIM_FAIL=open|-TIMEOUT:1.5|2|$(said 'No print within 1.5 s. Try again.' 'Отпечаток не получен за 1,5 с. Повторите попытку.')
 QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2|-TIMEOUT:60|4|$(said 'The scanner reported no print: QvlGetImage gave the capture flag 2, not 1.' 'Сканер не передал отпечаток: функция QvlGetImage вернула признак захвата 2 вместо 1.')
 QVLSIM_ARRIVE=never|-CMATCH -MFILE:staff.bin|1|$missing
 QVLSIM_ARRIVE=1polls QVLSIM_CRASH=access||6|$crashed

@@ -104,8 +104,8 @@ case_languages() {
   fi
   # The system's reason for a folder named result.txt, in English and Russian (Wine's, glibc's),
   # and the full stop that a message ending with glibc's reason is given.
-  local result=$(native "$folder/result.txt") reasons=('Is a directory.' 'Это каталог.')
-  [ -n "$windows" ] && reasons=('Access denied.' 'Доступ запрещён.')
+  local result=$(native "$folder/result.txt") reasons=('Is a directory.' 'это каталог.')
+  [ -n "$windows" ] && reasons=('Access denied.' 'доступ запрещён.')
   for locale in $locales; do
     [ -z "$windows" ] && export LC_ALL=${locale%%:*} LANG=${locale#*:} &&
       russian=$([[ ${LC_ALL:-$LANG} == ru* ]] && echo 1)

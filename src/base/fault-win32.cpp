@@ -33,7 +33,7 @@ const char* ExceptionName(DWORD code) {
   for (const auto& known : kNames) {
     if (known.code == code) return known.name;
   }
-  return "exception";
+  return nullptr;  // the code alone, in no language
 }
 
 // The fault to report, handed from the thread that faulted to the reporter.
@@ -55,7 +55,8 @@ volatile LONG g_last_status = 1, g_last_seconds = 0;
 // meets one.
 void Report() {
   char fault[64];
-  std::snprintf(fault, sizeof fault, "%s 0x%08lX", ExceptionName(g_code),
+  const char* name = ExceptionName(g_code);
+  std::snprintf(fault, sizeof fault, "%s%s0x%08lX", name ? name : "", name ? " " : "",
                 static_cast<unsigned long>(g_code));
   char where[MAX_PATH * 3 + 32];
   HMODULE module = nullptr;

@@ -18,8 +18,13 @@ constexpr Texts kTexts[] = {
     {Message::kAlreadyRunning,
      "A capture is already running in {folder}. Wait until it has ended, then try again.",
      "В папке {folder} уже идёт снятие отпечатка. Дождитесь окончания и повторите попытку."},
-    {Message::kOutOfMemory, "Out of memory.", "Недостаточно памяти."},
-    {Message::kUnexpectedFailure, "Unexpected failure: {reason}", "Непредвиденный сбой: {reason}"},
+    {Message::kOutOfMemory, "Out of memory. Close other programs and try again.",
+     "Недостаточно памяти. Закройте другие программы и повторите попытку."},
+    {Message::kUnexpectedFailure,
+     "Unexpected failure. Try again; if it happens again, give the text of this message to "
+     "whoever supplied the program. Reason: {reason}",
+     "Непредвиденный сбой. Повторите попытку; если сбой повторится, передайте текст этого "
+     "сообщения поставщику программы. Причина: {reason}"},
     {Message::kCannotCreate, "Cannot create {path}: {reason}",
      "Не удалось создать {path}: {reason}"},
     {Message::kCannotWrite, "Cannot write {path}: {reason}",
@@ -33,9 +38,9 @@ constexpr Texts kTexts[] = {
      "{message}. qvlcapture keeps a run's files in its working folder, and that must be a folder "
      "that the user can write to, not under Program Files or on a read-only share. Ask the "
      "administrator to install qvlcapture in such a folder, or to give it one with -WORKDIR:.",
-     "{message}. Программа qvlcapture записывает свои файлы в рабочую папку, а она должна быть "
-     "доступна пользователю для записи: не в Program Files и не в сетевой папке только для "
-     "чтения. Обратитесь к администратору: программу qvlcapture нужно установить в такую папку "
+     "{message}. Программа qvlcapture записывает свои файлы в рабочую папку, и у пользователя "
+     "должно быть право записи в неё: это не может быть папка в Program Files или сетевая папка, "
+     "открытая только для чтения. Обратитесь к администратору: программу qvlcapture нужно установить в такую папку "
      "или указать рабочую папку в ключе -WORKDIR:."},
     {Message::kWriteAfterClose, "Cannot write {path}: the file is already closed.",
      "Не удалось записать {path}: файл уже закрыт."},
@@ -64,13 +69,12 @@ constexpr Texts kTexts[] = {
     {Message::kTooManyRecords,
      "The database {path} holds {count} records, but the library's one-to-many search (-CMATCH) "
      "takes at most 32767. Split the database, or use -CVERIMATCH, which has no such limit.",
-     "В базе отпечатков {path} записей: {count}, а поиск библиотеки по всей базе (ключ -CMATCH) "
-     "принимает не больше 32767. Разделите базу отпечатков или используйте ключ -CVERIMATCH, у "
-     "которого такого ограничения нет."},
+     "В базе отпечатков {path} записей: {count}, а поиск по всей базе (ключ -CMATCH) в "
+     "библиотеке сканера работает не более чем с 32767 записями. Разделите базу отпечатков на "
+     "части или используйте ключ -CVERIMATCH: у него такого ограничения нет."},
     {Message::kNumberOverflows,
-     "The value of {switch} is too large: the number overflows. Give a smaller number.",
-     "Значение ключа {switch} слишком велико: число не помещается в разрядную сетку. Укажите "
-     "меньшее число."},
+     "The number in {switch} is too large. Give a smaller number.",
+     "Слишком большое число в ключе {switch}. Укажите меньшее число."},
     {Message::kUtf16Command,
      "{path} is UTF-16 text without a byte-order mark, whose byte order qvlcapture cannot tell. "
      "Save it with the mark (PowerShell: Out-File), or in the ANSI code page (PowerShell: "
@@ -79,17 +83,16 @@ constexpr Texts kTexts[] = {
      "определить порядок байтов. Сохраните файл с меткой (PowerShell: Out-File) или в кодировке "
      "ANSI (PowerShell: Set-Content -Encoding Default)."},
     {Message::kUnspellableCommand,
-     "{path} is UTF-8 text with a character that the system's ANSI code page cannot represent. "
-     "Use only characters of that code page, or save the file as ANSI.",
-     "Файл {path} записан в кодировке UTF-8 и содержит символ, которого нет в кодовой странице "
-     "ANSI системы. Используйте только символы этой кодовой страницы или сохраните файл в "
-     "кодировке ANSI."},
+     "{path} holds a character that the system's ANSI code page lacks. Remove that character or "
+     "replace it.",
+     "Файл {path} содержит символ, которого нет в кодовой странице ANSI системы. Удалите этот "
+     "символ или замените его."},
     {Message::kFullPathDatabase,
-     "-MFILE:{name} depends on the current drive or folder of whichever program starts "
+     "-MFILE:{name} depends on the current drive or current folder of the program that starts "
      "qvlcapture. Give a full path (C:\\Data\\staff.bin, \\\\server\\share\\staff.bin) or a name "
      "relative to the working folder ({folder}).",
-     "Путь в ключе -MFILE:{name} зависит от текущего диска или папки программы, которая "
-     "запускает qvlcapture. Укажите полный путь (C:\\Data\\staff.bin, "
+     "Путь в ключе -MFILE:{name} зависит от текущего диска или текущей папки той программы, "
+     "которая запускает qvlcapture. Укажите полный путь (C:\\Data\\staff.bin, "
      "\\\\server\\share\\staff.bin) или путь относительно рабочей папки ({folder})."},
     {Message::kNoTemplate,
      "The scanner library made no template of the captured print (QvlProcess left it empty). "
@@ -117,25 +120,25 @@ constexpr Texts kTexts[] = {
      "The scanner library {name} is neither in the program's folder ({folder}) nor on the "
      "system's library path ({reason}). Copy {name} into the folder of {program}.",
      "Библиотека сканера {name} не найдена ни в папке программы ({folder}), ни в папках, где "
-     "система ищет библиотеки ({reason}). Скопируйте {name} в папку, где находится {program}."},
+     "система ищет библиотеки (ответ системы: {reason}). Скопируйте {name} в папку, где находится {program}."},
     {Message::kCannotLoad, "Cannot load the scanner library {path}: {reason}",
      "Не удалось загрузить библиотеку сканера {path}: {reason}"},
     {Message::kLibraryStartFailed,
      "The scanner library {path} failed in {entry_point} as it loaded. Try again; if it happens "
      "again, give the text of this message to the scanner vendor. Reason: {reason}",
-     "Сбой в библиотеке сканера {path} при загрузке, в {entry_point}. Повторите попытку; если сбой "
+     "Сбой в библиотеке сканера {path} при загрузке (в функции {entry_point}). Повторите попытку; если сбой "
      "повторится, передайте текст этого сообщения производителю сканера. Причина: {reason}"},
     {Message::kDependencyMissing,
      "{path} is there, but the library it needs, {missing}, is missing. Install what the scanner "
      "vendor's library requires (its runtime or driver package), or copy the missing library "
      "into its folder.",
-     "Библиотека сканера {path} найдена, но не найдена нужная ей библиотека {missing}. "
+     "Библиотека сканера {path} найдена, но нет нужной ей библиотеки {missing}. "
      "Установите компоненты, необходимые библиотеке производителя сканера (среду выполнения или "
      "пакет драйверов), или скопируйте недостающую библиотеку в папку с библиотекой сканера."},
     {Message::kSomeDependencyMissing,
      "{path} is there, but a library that it needs is missing. Install what the scanner vendor's "
      "library requires (its runtime or driver package), or copy what is missing into its folder.",
-     "Библиотека сканера {path} найдена, но не найдена одна из нужных ей библиотек. Установите "
+     "Библиотека сканера {path} найдена, но нет одной из нужных ей библиотек. Установите "
      "компоненты, необходимые библиотеке производителя сканера (среду выполнения или пакет "
      "драйверов), или скопируйте недостающее в папку с библиотекой сканера."},
     {Message::kMachineMismatch,
@@ -173,8 +176,8 @@ constexpr Texts kTexts[] = {
     {Message::kScannerBusy,
      "The scanner is busy: a capture for another folder is already running. Wait until it has "
      "ended, then try again.",
-     "Сканер занят: для другой папки уже идёт снятие отпечатка. Дождитесь окончания и повторите "
-     "попытку."},
+     "Сканер занят: в другой рабочей папке уже идёт снятие отпечатка. Дождитесь окончания и "
+     "повторите попытку."},
     {Message::kNoWorkFolder,
      "The working folder {path} (-WORKDIR:) does not exist. Create it before starting qvlcapture.",
      "Рабочая папка {path} (ключ -WORKDIR:) не существует. Создайте её до запуска qvlcapture."},
@@ -195,29 +198,29 @@ constexpr Texts kTexts[] = {
      "or to name it with -MFILE:.",
      "База отпечатков {path} не найдена, или по этому пути находится не файл. Попросите "
      "администратора поместить её туда или указать другой файл в ключе -MFILE:."},
-    {Message::kUnknownMachine, "machine {code}", "процессор с кодом {code}"},
+    {Message::kUnknownMachine, "machine {code}", "процессора с кодом {code}"},
     {Message::kDependenciesMissing,
      "{path} is there, but the libraries it needs, {missing}, are missing. Install what the "
      "scanner vendor's library requires (its runtime or driver package), or copy the missing "
      "libraries into its folder.",
-     "Библиотека сканера {path} найдена, но не найдены нужные ей библиотеки {missing}. "
+     "Библиотека сканера {path} найдена, но нет нужных ей библиотек: {missing}. "
      "Установите компоненты, необходимые библиотеке производителя сканера (среду выполнения или "
      "пакет драйверов), или скопируйте недостающие библиотеки в папку с библиотекой сканера."},
     {Message::kBlankWorkFolder,
-     "-WORKDIR: names no folder. Give the working folder's full path, or a name relative to the "
-     "program's folder.",
+     "-WORKDIR: names no folder. Give the working folder's full path, or a name relative to "
+     "qvlcapture's folder.",
      "В ключе -WORKDIR: не указана папка. Укажите полный путь к рабочей папке или путь "
-     "относительно папки программы."},
+     "относительно папки qvlcapture."},
     {Message::kAnchoredWorkFolder,
-     "-WORKDIR:{value} depends on the current drive or folder of whichever program starts "
-     "qvlcapture. Give a full path (C:\\Work\\a) or a name relative to the program's folder "
+     "-WORKDIR:{value} depends on the current drive or current folder of the program that starts "
+     "qvlcapture. Give a full path (C:\\Work\\a) or a name relative to qvlcapture's folder "
      "({folder}).",
-     "Путь в ключе -WORKDIR:{value} зависит от текущего диска или папки программы, которая "
-     "запускает qvlcapture. Укажите полный путь (C:\\Work\\a) или путь относительно папки "
-     "программы ({folder})."},
+     "Путь в ключе -WORKDIR:{value} зависит от текущего диска или текущей папки той программы, "
+     "которая запускает qvlcapture. Укажите полный путь (C:\\Work\\a) или путь относительно "
+     "папки qvlcapture ({folder})."},
     {Message::kWorkFolderIsFile,
-     "The working folder {path} (-WORKDIR:) is a file, not a folder. Name a folder.",
-     "Рабочая папка {path} (ключ -WORKDIR:) — это файл, а не папка. Укажите папку."},
+     "-WORKDIR: names the file {path}, not a folder. Name a folder.",
+     "В ключе -WORKDIR: указан файл {path}, а не папка. Укажите папку."},
     {Message::kInCommandFile, "{message} The command was read from {path}.",
      "{message} Команда прочитана из файла {path}."},
     {Message::kLibraryHung,
@@ -225,13 +228,13 @@ constexpr Texts kTexts[] = {
      "{seconds} seconds. The run was ended and no result was written. Check the scanner's "
      "connection and driver, then try again.",
      "Библиотека сканера {library} перестала отвечать: функция {entry_point} не вернула "
-     "управление за {seconds} с. Запуск прерван, результат не записан. Проверьте подключение "
+     "управление за {seconds} с. Работа прервана, результат не записан. Проверьте подключение "
      "сканера и его драйвер и повторите попытку."},
     {Message::kTimedOut,
-     "No print within {seconds} s. Opening the scanner, QvlOpenDevice returned {status}: if "
-     "a finger was put on the scanner, check its cable and driver.",
-     "Отпечаток не получен за {seconds} с. При открытии сканера функция QvlOpenDevice вернула "
-     "{status}: если палец прикладывали, проверьте кабель и драйвер сканера."},
+     "No print within {seconds} s. Try again. If a finger was put on the scanner, check its "
+     "cable and driver (QvlOpenDevice returned {status} when the scanner was opened).",
+     "Отпечаток не получен за {seconds} с. Повторите попытку. Если палец прикладывали, проверьте "
+     "кабель и драйвер сканера (функция QvlOpenDevice вернула код {status})."},
     {Message::kNotAPrint,
      "The scanner reported no print: QvlGetImage gave the capture flag {flag}, not 1. Try again; "
      "if it happens again, check the scanner and its driver.",
@@ -265,6 +268,53 @@ std::string_view MessageText(Message message, Language language) {
   return language == Language::kRussian ? texts.russian : texts.english;
 }
 
+namespace {
+
+bool HasCyrillic(std::string_view text) {
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte == 0xD0 || byte == 0xD1) return true;
+  }
+  return false;
+}
+
+// A value as a Russian sentence takes it: the system's reason after a colon in lower case, and
+// said to be the system's own words where the system gave them in another language; seconds with
+// a decimal comma.
+void AppendRussianValue(std::string& out, std::string_view name, std::string_view value) {
+  if (name == "seconds") {
+    for (char c : value) out += c == '.' ? ',' : c;
+    return;
+  }
+  if (name != "reason" || value.empty()) return void(out.append(value));
+  if (!HasCyrillic(value)) {
+    constexpr std::string_view kAnswer = "ответ системы: ";
+    if (out.size() >= kAnswer.size() && out.compare(out.size() - kAnswer.size(), kAnswer.size(), kAnswer) == 0) {
+      out.resize(out.size() - 2);
+      out += " на английском языке: ";
+    } else {
+      out += "ответ системы на английском языке: ";
+    }
+    return void(out.append(value));
+  }
+  auto byte = [&](std::size_t i) {
+    return i < value.size() ? static_cast<unsigned char>(value[i]) : 0;
+  };
+  bool after_colon = out.size() >= 2 && out.compare(out.size() - 2, 2, ": ") == 0;
+  // А-Я followed by a lower-case letter: a word, not an abbreviation such as «USB».
+  bool capital = byte(0) == 0xD0 && ((byte(1) >= 0x90 && byte(1) <= 0xAF) || byte(1) == 0x81);
+  bool then_lower = (byte(2) == 0xD0 && byte(3) >= 0xB0) || byte(2) == 0xD1;
+  if (after_colon && capital && then_lower) {
+    unsigned char letter = byte(1);  // Ё, А-П and Р-Я each move to another place
+    out += static_cast<char>(letter >= 0x90 && letter < 0xA0 ? 0xD0 : 0xD1);
+    out += static_cast<char>(letter == 0x81 ? 0x91 : letter < 0xA0 ? letter + 0x20 : letter - 0x20);
+    value.remove_prefix(2);
+  }
+  out.append(value);
+}
+
+}  // namespace
+
 void AppendSaid(std::string& out, Message message, std::initializer_list<Blank> blanks) {
   std::string_view text = MessageText(message, g_language);
   while (!text.empty()) {
@@ -278,7 +328,13 @@ void AppendSaid(std::string& out, Message message, std::initializer_list<Blank> 
     std::string_view name = text.substr(open + 1, close - open - 1);
     const Blank* blank = blanks.begin();
     while (blank != blanks.end() && blank->name != name) ++blank;
-    out.append(blank != blanks.end() ? blank->value : text.substr(open, close - open + 1));
+    if (blank == blanks.end()) {
+      out.append(text.substr(open, close - open + 1));
+    } else if (g_language == Language::kRussian) {
+      AppendRussianValue(out, name, blank->value);
+    } else {
+      out.append(blank->value);
+    }
     text.remove_prefix(close + 1);
   }
 }

@@ -55,6 +55,30 @@ TEST(Messages, EveryTextIsInBothLanguagesWithTheSameBlanksAndEnding) {
   }
 }
 
+// The values a Russian sentence takes in: the system's reason after a colon in lower case (an
+// abbreviation kept), an English one said to be the system's, seconds with a decimal comma, a
+// machine the program does not know in the genitive after «для».
+TEST(Messages, RussianValuesReadAsRussian) {
+  SetLanguage(Language::kRussian);
+  auto open = [](const char* reason) {
+    return Say(Message::kCannotOpen, {{"path", "a"}, {"reason", reason}});
+  };
+  const std::pair<std::string, std::string> cases[] = {  // what is said, what it must hold
+      {open("Отказано в доступе."), "a: отказано в доступе."},
+      {open("Ёмкость диска исчерпана."), "a: ёмкость диска исчерпана."},
+      {open("USB-устройство не отвечает."), "a: USB-устройство не отвечает."},
+      {open("Access is denied."), "a: ответ системы на английском языке: Access is denied."},
+      {Say(Message::kLibraryNotOnPath, {{"reason", "not found"}}),
+       "(ответ системы на английском языке: not found)"},
+      {Say(Message::kTimedOut, {{"seconds", "0.5"}}), "за 0,5 с."},
+      {Say(Message::kMachineMismatch,
+           {{"library_machine", Say(Message::kUnknownMachine, {{"code", "452"}})}}),
+       "для процессора с кодом 452"},
+  };
+  for (const auto& [said, part] : cases) EXPECT_NE(said.find(part), std::string::npos) << said;
+  SetLanguage(Language::kEnglish);
+}
+
 TEST(Messages, BlanksAreFilledByName) {
   EXPECT_EQ(Say(Message::kCannotRead, {{"reason", "gone"}, {"path", "{reason}"}}),
             "Cannot read {reason}: gone");  // a value is never read as a blank

@@ -35,6 +35,14 @@ expect_ending() {  # the HTTP status 200, the ending $1 and the exit status $2
     fail "HTTP $code, want ending $1 and status $2: $(head -c 600 "$top/answer")"
 }
 
+started_by() {  # the processes of the bridge $1's runs whose command line matches $2
+  grep -lz "^QVLCAPTURE_SCANNER_LOCK=${top##*/}-$1\$" /proc/[0-9]*/environ 2>/dev/null |
+    while read -r environ; do pid=${environ#/proc/} pid=${pid%/environ}
+      [[ "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" =~ $2 ]] && echo "$pid"; done
+}
+
+helpers_of() { started_by "$1" '^sleep 5 $'; }  # the stand-in's helpers, left running
+
 expect_no_runs() {  # no biometric file stays on the disk, whatever the ending
   [ -z "$(find "$top/state" -path '*/runs/*' 2>/dev/null)" ] || fail "left behind: $(find "$top/state" -path '*/runs/*')"
 }
@@ -46,14 +54,20 @@ case_bridge_http() {
   start_bridge crashing '' QVLSIM_ARRIVE=1polls QVLSIM_CRASH=access
   capture '{"mode": "enroll", "token": "c"}'
   expect_ending library_crashed 6
-  [[ "$(field message)" == *QvlProcess* ]] || fail "the crash's message: $(field message)"
+  [[ "$(field message)" == '"The scanner library '*QvlProcess* ]] || fail "the crash's message: $(field message)"  # no mark
+  # It listens on the loopback address alone, and logs every request, the older ones kept.
+  grep -q "0100007F:$(printf %04X "${bridge##*:}") 00000000:0000 0A" /proc/net/tcp ||
+    fail "not listening on 127.0.0.1 alone: $(grep ":$(printf %04X "${bridge##*:}") " /proc/net/tcp)"
+  [ "$(grep -c ' /v1/' "$top/state/qvlbridge/qvlbridge.log")" -ge 2 ] || fail "the log keeps one line"
   start_bridge hanging '' QVLSIM_ARRIVE=1polls QVLSIM_HANG=process
   capture '{"mode": "enroll", "timeout": 5}'
   expect_ending library_hung 8
-  start_bridge stuck ', "extra_seconds": 2' QVLSIM_ARRIVE=1polls QVLSIM_HANG=open
+  # The bridge ends a run it must end with everything the run started.
+  start_bridge stuck ', "extra_seconds": 2' QVLSIM_ARRIVE=1polls QVLSIM_HANG=image QVLSIM_HELPER=1
   capture '{"mode": "enroll", "timeout": 1}'
   expect_ending library_hung null
-  start_bridge small ', "max_request_bytes": 1000' QVLSIM_ARRIVE=file:"$top/finger"
+  [ -z "$(helpers_of stuck)" ] || fail "a killed run's helper lives on"
+  start_bridge small ', "max_request_bytes": 1000' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_HELPER=1
   capture "{\"mode\": \"identify\", \"database\": \"$(head -c 1024 /dev/zero | base64 -w0)\"}"
   [ "$code" = 413 ] || fail "an over-large request got $code"
   (capture '{"mode": "enroll", "timeout": 30, "token": "first"}' && echo "$code" >"$top/first.code") &
@@ -67,6 +81,16 @@ case_bridge_http() {
   code=$(cat "$top/first.code")
   expect_ending answered 0
   [ "$(field token)" = '"first"' ] && [ "$(field matches)" = '[]' ] || fail "$(head -c 300 "$top/answer")"
+  [ -z "$(helpers_of small)" ] || fail "a run's helper outlives its answer"
+  # A run killed by a signal answered nothing, whatever its exit status's low bits say.
+  rm "$top/finger"
+  (capture '{"mode": "enroll", "timeout": 30}' && echo "$code" >"$top/killed.code") &
+  first=$!
+  for _ in $(seq 50); do pkill -9 -f "^$top/small/qvlcapture" && break || sleep 0.1; done
+  wait "$first"
+  code=$(cat "$top/killed.code")
+  expect_ending error 137
+  touch "$top/finger"
   # A page closed mid-capture: the run ends as it would, its folder goes, the bridge serves on.
   rm "$top/finger"
   curl -s --max-time 1 -o /dev/null -H "Origin: $page" -H 'Content-Type: application/json' \
@@ -79,9 +103,10 @@ case_bridge_http() {
   XDG_CONFIG_HOME=$top/config "$top/small/qvlbridge" -INSTALL && grep -qx "Exec=$top/small/qvlbridge" "$entry" ||
     fail "no autostart entry: $(cat "$entry")"
   XDG_CONFIG_HOME=$top/config "$top/small/qvlbridge" -UNINSTALL && [ ! -e "$entry" ] || fail "the entry stays"
+  # On a fresh account too, where the bridge's folder does not exist yet.
   echo '{"port": "high"}' >"$top/small/qvlbridge.json"
-  ! XDG_STATE_HOME=$top/state "$top/small/qvlbridge" 2>/dev/null || fail "started with a wrong qvlbridge.json"
-  grep -q 'cannot start: .*qvlbridge.json' "$top/state/qvlbridge/qvlbridge.log" || fail "the log does not say why"
+  ! XDG_STATE_HOME=$top/fresh "$top/small/qvlbridge" 2>/dev/null || fail "started with a wrong qvlbridge.json"
+  grep -q 'cannot start: .*qvlbridge.json' "$top/fresh/qvlbridge/qvlbridge.log" || fail "the log does not say why"
 }
 
 case_bridge_browser() {
@@ -119,7 +144,8 @@ case_bridge_browser() {
 case_bridge_wine() {
   # The Windows bridge answers, and one capture of each mode runs through its child.
   local template database
-  start_bridge wine '' QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7
+  start_bridge wine '' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_FINGER=7
+  touch "$top/finger"
   curl -sf "$bridge/v1/status" | grep -q '"library_found":true' || fail "status: $(curl -s "$bridge/v1/status")"
   capture '{"mode": "enroll", "token": "w"}'
   expect_ending answered 0
@@ -133,7 +159,15 @@ case_bridge_wine() {
     expect_ending answered 0
     [ "$(field answer)" = '"2"' ] || fail "$mode answered $(field answer)"
   done
-  kill "$bridge_pid"
+  rm "$top/finger"
+  # A bridge killed mid-capture takes its run with it (its Job object closes).
+  local run
+  (capture '{"mode": "enroll", "timeout": 60}') &
+  for _ in $(seq 100); do run=$(started_by wine 'qvlcapture\.exe') && [ -n "$run" ] && break || sleep 0.1; done
+  [ -n "$run" ] || fail "no capture runs"
+  kill -9 $(started_by wine 'qvlbridge\.exe')
+  for _ in $(seq 100); do [ -n "$(started_by wine 'qvlcapture\.exe')" ] && sleep 0.1 || break; done
+  [ -z "$(started_by wine 'qvlcapture\.exe')" ] || fail "the capture outlived its bridge"
   # Started at this user's logon, and no longer.
   local run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
   "$WINE" "$top/wine/qvlbridge.exe" -INSTALL </dev/null >/dev/null 2>&1

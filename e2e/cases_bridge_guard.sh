@@ -71,6 +71,18 @@ print(s.recv(100).split()[1].decode())
   expect_ending answered 0
   [ "$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["token"])' "$top/answer")" = "Ёлкина-Щукина Анастасия Ξ" ] ||
     fail "the token came back as $(field token)"
+  # The page's mode and level reach the run: with finger 7 at records 0 and 2, identification
+  # names one of them and verimatch both; at level -13 every record matches.
+  local database
+  qvlsim database --fingers 3 --include 7@0 --include 7@2 --out modes.bin
+  database=$(base64 -w0 "$folder/modes.bin")
+  start_bridge modes ', "lowest_level": -13' QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7
+  for asked in 'identify|3|"[02]"' 'verimatch|3|"0,2"' 'verimatch|-13|"0,1,2"'; do
+    IFS='|' read -r mode level want <<<"$asked"
+    capture "{\"mode\": \"$mode\", \"level\": $level, \"database\": \"$database\"}"
+    expect_ending answered 0
+    [[ "$(field answer)" =~ ^$want$ ]] || fail "$mode at level $level answered $(field answer)"
+  done
   for made in "$top/state/qvlbridge" "$top/state/qvlbridge/runs"; do
     [ "$(stat -c %a "$made")" = 700 ] || fail "$made is $(stat -c %a "$made")"
   done

@@ -88,6 +88,10 @@ case_command_file() {
   mv "$folder/staff.bin" "$folder/база.bin"
   local beetle=Жук  # comes back in the ANSI code page
   [ "$codepage" = 1251 ] && beetle='\xc6\xf3\xea'
+  # A character beyond UTF-16's first plane (a surrogate pair): Linux keeps it, a code page has
+  # no room for it.
+  local emoji='0|1\r\nok\xf0\x9f\x98\x80\r\n'
+  [ -n "$windows" ] && emoji='1|'
   export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=4
   while IFS='|' read -r content switches exit_status result; do
     case $content in  # PowerShell's UTF-16, with its mark
@@ -109,6 +113,7 @@ case_command_file() {
 "-CONTROL: say ""hi"" " "-MFILE: база.bin " -CVERIMATCH|-CONTROL:ignored|0|1\r\nsay "hi"\r\n
 utf-16le:-CVERIMATCH -MFILE:база.bin -CONTROL:Жук\r\n|-CONTROL:ignored|0|1\r\n$beetle\r\n
 utf-16be:-CVERIFY -CONTROL:be|-CONTROL:ignored|0|1\r\nbe\r\n
+utf-16le:-CVERIFY -CONTROL:ok\xf0\x9f\x98\x80|-CONTROL:ignored|$emoji
 -\0C\0V\0|-CVERIFY|1|
 EOF
   expect_message 'UTF-16'

@@ -72,6 +72,14 @@ case_held_picture() {
     expect 0 "-1\r\n$share\r\n"
     expect_outputs
   done <<<"$rows"
+  # A feature.txt that cannot be replaced (held, or a folder of that name on Linux) is an error:
+  # never an answer beside the last person's template.
+  if [ -n "$windows" ]; then echo old >"$folder/feature.txt" && hold "$folder/feature.txt" read
+  else rm "$folder/feature.txt" && mkdir -p "$folder/feature.txt/x"; fi
+  QVLSIM_ARRIVE=1polls run -QUIET -CONTROL:f
+  expect 1 ''
+  [ -z "$holder" ] || { kill -9 $holder; wait $holder 2>/dev/null; holder=; }
+  rm -rf "${folder:?}/feature.txt"
   # Windows: an indexer holds scan.bmp on a disk with room for the new picture beside it but not
   # for a second copy, so the copy written in place is cut short: it must not stay.
   local small=$top/small
@@ -143,6 +151,13 @@ $([ -n "$windows" ] && echo '-WORKDIR:C:x|-WORKDIR:C:x depends on the current dr
 $([ -n "$windows" ] && echo '-WORKDIR:\x|-WORKDIR:\x depends on the current drive|-WORKDIR:\x зависит от текущего диска')
 -WORKDIR:runs${sep}a${sep}${sep}|$(native "$folder/runs/a/none.bin")|$(native "$folder/runs/a/none.bin")
 EOF
+  # The same from the program folder's command.txt: the folder it names is not there, and the
+  # program's folder is not the run's either, so nothing is written anywhere.
+  printf -- '-WORKDIR:nowhere -QUIET -CVERIFY' >"$folder/command.txt"
+  run
+  [ "$status" = 1 ] || fail "a bad -WORKDIR: in command.txt gave exit status $status"
+  expect_missing result.txt error.txt
+  rm "$folder/command.txt"
 }
 
 # Windows: a capture killed while a refused start (its box still open) holds the scanner lock open
@@ -237,7 +252,14 @@ case_hang() {
   # A library call that never returns ends the run by itself, all six at once, each in a folder
   # and with a scanner of its own: exit 8, the call named, no answer, and nothing of the step
   # that hung. The first shows its message (a box under Windows), the others are quiet.
-  local call pids=() quiet=
+  local call pids=() quiet= box=
+  # Meanwhile a timeout box that a person leaves open for longer than any call may take is no
+  # hung call: on Linux a terminal's Enter, 34 s after the last call.
+  if [ -z "$windows" ]; then
+    (sleep 34; echo) | QVLCAPTURE_SCANNER_LOCK=${top##*/}-box QVLSIM_ARRIVE=never \
+      script -qec "'$folder/$exe' -TIMEOUT:0" /dev/null >/dev/null 2>&1 &
+    box=$!
+  fi
   qvlsim enroll --finger 1 --out verify1.bin
   qvlsim database --fingers 3 --out match.bin
   for call in open image process save match matchn; do
@@ -260,6 +282,8 @@ case_hang() {
     esac
   done
   expect_message "$(said "stopped answering: QvlOpenDevice" "перестала отвечать: функция QvlOpenDevice")"
+  [ -z "$box" ] || { wait "$box"; status=$?; }
+  [ -z "$box" ] || [ "$status" = 2 ] || fail "a box left open ended the run with exit status $status"
 }
 
 case_qvlsim_arguments() {

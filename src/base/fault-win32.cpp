@@ -55,8 +55,8 @@ volatile LONG g_last_status = 1, g_last_seconds = 0;
 // meets one.
 void Report() {
   char fault[64];
-  const char* name = ExceptionName(g_code);
-  std::snprintf(fault, sizeof fault, "%s%s0x%08lX", name ? name : "", name ? " " : "",
+  const char* known = ExceptionName(g_code);
+  std::snprintf(fault, sizeof fault, "%s%s0x%08lX", known ? known : "", known ? " " : "",
                 static_cast<unsigned long>(g_code));
   char where[MAX_PATH * 3 + 32];
   HMODULE module = nullptr;

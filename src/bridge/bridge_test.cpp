@@ -23,29 +23,33 @@ class BridgeTest : public testing::Test {
               deadlines.push_back(deadline);
               if (!during_run.empty())
                 status_during_run = Ask("POST", "/v1/capture", during_run).status;
+              if (fail_to_start) throw std::runtime_error("no child");
               return outcome;
             },
             [] { return true; }) {}
 
   HttpAnswer Ask(const char* method, const char* target, const std::string& body = "",
                  std::string origin = kPortal, std::string host = "127.0.0.1:52180",
-                 bool own_account = true) {
-    HttpAsk ask{method, target, host, origin, "application/json", body};
+                 bool own_account = true, std::string type = "application/json",
+                 bool private_network = false) {
+    HttpAsk ask{method, target, host, origin, type, body, private_network};
     ask.own_account = own_account;
     return bridge.Handle(ask);
   }
-  static bool Cors(const HttpAnswer& answer) {
+  static bool Has(const HttpAnswer& answer, const char* name) {
     for (const auto& header : answer.headers) {
-      if (header.first == "Access-Control-Allow-Origin") return true;
+      if (header.first == name) return true;
     }
     return false;
   }
+  static bool Cors(const HttpAnswer& answer) { return Has(answer, "Access-Control-Allow-Origin"); }
 
   Bridge bridge;
   CaptureOutcome outcome;
   std::vector<CaptureRequest> asked;
   std::vector<int> deadlines;
   std::string during_run;  // a request another page makes while the capture runs
+  bool fail_to_start = false;
   int status_during_run = 0;
 };
 
@@ -70,6 +74,13 @@ TEST_F(BridgeTest, RequestsItRefuses) {
       {"GET", "/v1/capture", "", kPortal, "127.0.0.1:52180", 405, true},
       {"GET", "/v2/capture", "", kPortal, "127.0.0.1:52180", 404, true},
       {"POST", "/v1/capture", R"({"mode":"enroll"})", "", "127.0.0.1:52180", 403, false},
+      {"POST", "/v1/capture", R"({"mode":"enroll"})", "https://hr.example.ru.evil.example",
+       "127.0.0.1:52180", 403, false},  // a name that begins like the portal's is another site
+      {"POST", "/v1/capture",
+       R"({"mode":"verify","template":")" + EncodeBase64(std::vector<std::uint8_t>(258, 1)) + "\"}",
+       kPortal, "127.0.0.1:52180", 400, true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","timeout":600})", kPortal, "127.0.0.1:52180", 200,
+       true},
       {"POST", "/v1/capture", "{mode", kPortal, "127.0.0.1:52180", 400, true},
       {"POST", "/v1/capture", R"(["enroll"])", kPortal, "127.0.0.1:52180", 400, true},
       {"POST", "/v1/capture", R"({"mode":"photo"})", kPortal, "127.0.0.1:52180", 400, true},
@@ -108,10 +119,21 @@ TEST_F(BridgeTest, RequestsItRefuses) {
     EXPECT_EQ(answer.status, c.status) << c.method << " " << c.target << " " << c.body;
     EXPECT_EQ(Cors(answer), c.cors) << c.method << " " << c.target << " " << c.body;
   }
-  ASSERT_EQ(asked.size(), 2u);  // the string of brackets, and the last one
-  EXPECT_EQ(asked[1].stored_template, std::vector<std::uint8_t>(256, 1));
-  EXPECT_EQ(asked[1].token, "A-1");
-  EXPECT_EQ(deadlines[1], 120 + 150);
+  ASSERT_EQ(asked.size(), 3u);  // 600 s, the string of brackets, and the last one
+  EXPECT_EQ(asked[2].stored_template, std::vector<std::uint8_t>(256, 1));
+  EXPECT_EQ(asked[2].token, "A-1");
+  EXPECT_EQ(deadlines[2], 120 + 150);
+  // A text/plain post needs no preflight: any site's form could send one.
+  EXPECT_EQ(Ask("POST", "/v1/capture", R"({"mode":"enroll"})", kPortal, "127.0.0.1:52180", true,
+                "text/plain")
+                .status,
+            400);
+  // Chrome's private-network preflight is answered only when it is asked.
+  for (bool asked_for : {false, true}) {
+    HttpAnswer answer =
+        Ask("OPTIONS", "/v1/capture", "", kPortal, "127.0.0.1:52180", true, "", asked_for);
+    EXPECT_EQ(Has(answer, "Access-Control-Allow-Private-Network"), asked_for);
+  }
   // A program of another account learns nothing, whatever it writes as its Origin.
   for (const char* target : {"/v1/status", "/v1/capture"}) {
     HttpAnswer answer = Ask("GET", target, "", kPortal, "127.0.0.1:52180", false);
@@ -170,6 +192,7 @@ TEST_F(BridgeTest, AnswersWithTheRunsEnding) {
       {false, false, 42, "error", 42},       {false, true, 3, "window_closed", 3},
       {true, true, -1, "window_closed", nullptr}, {false, true, 0, "answered", 0},
       {true, false, -1, "library_hung", nullptr}};
+  outcome.picture.clear();
   for (const auto& [killed, cancelled, status, ending, shown] : endings) {
     outcome.killed = killed;
     outcome.cancelled = cancelled;
@@ -178,8 +201,22 @@ TEST_F(BridgeTest, AnswersWithTheRunsEnding) {
     EXPECT_EQ(answer["ending"], ending) << status;
     EXPECT_EQ(answer["status"], shown) << status;
     EXPECT_EQ(answer["answer"].is_null(), status != 7 && status != 0) << status;
+    EXPECT_EQ(answer["template"].is_null(), status != 7 && status != 0) << status;
+    EXPECT_TRUE(answer["picture"].is_null()) << status;  // none, rather than an empty one
   }
   EXPECT_NE(answer["message"].get<std::string>().find("155"), std::string::npos);  // 5 + 150 s
+  // Only verimatch lists matches: verification's "0" is no record number.
+  outcome = {false, false, 0, "0\r\nt\r\n"};
+  answer = Json::parse(Ask("POST", "/v1/capture",
+                           R"({"mode":"verify","template":")" +
+                               EncodeBase64(std::vector<std::uint8_t>(256, 1)) + "\"}")
+                           .body);
+  EXPECT_EQ(answer["matches"], Json::array());
+  // A run that could not even start frees the bridge for the next.
+  fail_to_start = true;
+  EXPECT_EQ(Json::parse(Ask("POST", "/v1/capture", request).body)["ending"], "error");
+  fail_to_start = false;
+  EXPECT_EQ(Ask("POST", "/v1/capture", request).status, 200);
   // A second page (or tab) while the capture runs is refused at once; /v1/status says why.
   during_run = R"({"mode":"enroll"})";
   Ask("POST", "/v1/capture", request);

@@ -48,6 +48,11 @@ TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
   EXPECT_FALSE(options.work_folder || options.quiet);
   EXPECT_THROW(ParseSwitches({"-level:" + std::string(320, '9')}), RunError);
   EXPECT_THROW(ParseSwitches({"-LEVEL:high"}), RunError);  // 0 would be the loosest match
+  // The first mistake is the one reported; what follows it is still read.
+  std::string mistake;
+  options = ParseSwitches({"-LEVEL:high", "-QUIET", "-TIMEOUT:1e999"}, &mistake);
+  EXPECT_NE(mistake.find("-LEVEL:high"), std::string::npos) << mistake;
+  EXPECT_TRUE(options.quiet);
 }
 
 }  // namespace

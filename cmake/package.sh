@@ -52,6 +52,8 @@ cp "$source/docs/samples/caller.cmd" "$source/docs/samples/caller.ps1" \
   "$source/docs/samples/qvlcapture.js" "$source/docs/samples/portal.html" "$stage/samples/"
 # The local web service, and its settings to copy and edit.
 [ ! -e "$build/qvlbridge.exe" ] || cp "$build/qvlbridge.exe" "$stage/"
+# The browser extension, for administrators to pack and push (the guide says how).
+cp -r "$source/extension" "$stage/extension"
 cp "$source/docs/samples/qvlbridge.json" "$stage/samples/"
 cp "$build/QvlScanner.dll" "$build/qvlsim.exe" "$source/simulator/README.md" "$stage/simulator/"
 sign "$stage/qvlcapture.exe"

@@ -109,36 +109,93 @@ case_bridge_http() {
   grep -q 'cannot start: .*qvlbridge.json' "$top/fresh/qvlbridge/qvlbridge.log" || fail "the log does not say why"
 }
 
+# Serves the sample portal and its driver from two test origins, of which the bridge is to allow
+# the first ($page); the stand-in's calls are logged in $top/scanner.log.
+serve_portal() {
+  command -v chromium >/dev/null || { echo "SKIPPED: no chromium (apt-get install chromium)"; exit 77; }
+  local origin
+  mkdir "$top/site"
+  cp "$root/docs/samples/portal.html" "$root/docs/samples/qvlcapture.js" "$root/e2e/browser/driver.html" "$top/site/"
+  for origin in allowed other; do
+    python3 "$root/e2e/browser/serve.py" "$top/$origin.port" "$top/$origin.report" "$top/finger" "$top/site" \
+      "$top/scanner.log" &
+    for _ in $(seq 50); do [ -s "$top/$origin.port" ] && break || sleep 0.1; done
+  done
+  page=http://127.0.0.1:$(cat "$top/allowed.port")
+}
+
+# The driver in Chromium (with the flags $@) from each origin, the bridge's address $bridge;
+# what the portal showed is then in $top/allowed.report and $top/other.report.
+drive_portal() {
+  local origin browser
+  for origin in allowed other; do
+    chromium --headless=new --no-sandbox --disable-gpu --no-first-run --remote-debugging-port=0 "$@" \
+      "http://127.0.0.1:$(cat "$top/$origin.port")/driver.html?bridge=$bridge$(
+      [ $origin = other ] && echo '&only=enroll')" </dev/null >/dev/null 2>&1 &
+    browser=$!
+    for _ in $(seq 900); do [ -s "$top/$origin.report" ] && break || sleep 0.1; done
+    kill "$browser" 2>/dev/null
+    wait "$browser" 2>/dev/null
+  done
+}
+
+# What the portal shows of every step through the channel $1, and from another origin.
+expect_portal() {
+  local report
+  report=$(cat "$top/allowed.report")
+  [ "$report" = "channel:$1 enroll:answered:-1 picture:280 verify:answered:1 verify:answered:0 identify:answered:3 enroll:timed_out: cancel:window_closed closed:freed" ] ||
+    fail "the portal showed: $report"
+  [ "$(cat "$top/other.report")" = "channel:undefined enroll:origin_not_allowed: text:Этого сайта нет в списке allowed_origins службы qvlbridge / This site is not in qvlbridge's allowed_origins" ] ||
+    fail "another origin read: $(cat "$top/other.report")"
+  expect_no_runs
+}
+
 case_bridge_browser() {
   # The sample portal in Chromium, from a test origin the bridge allows: enrolment, verification
   # (1, and 0 against another template), identification, a timeout, Cancel and a page closed
   # mid-capture, as the page shows them. The same page from an origin the bridge does not allow
   # learns that, and nothing else.
-  command -v chromium >/dev/null || { echo "SKIPPED: no chromium (apt-get install chromium)"; exit 77; }
-  local origin report
-  mkdir "$top/site"
-  cp "$root/docs/samples/portal.html" "$root/docs/samples/qvlcapture.js" "$root/e2e/browser/driver.html" "$top/site/"
-  for origin in allowed other; do
-    python3 "$root/e2e/browser/serve.py" "$top/$origin.port" "$top/$origin.report" "$top/finger" "$top/site" &
-    for _ in $(seq 50); do [ -s "$top/$origin.port" ] && break || sleep 0.1; done
+  serve_portal
+  start_bridge portal '' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_FINGER=7 QVLSIM_LOG="$top/scanner.log"
+  drive_portal --user-data-dir="$top/chrome"
+  expect_portal http
+}
+
+case_bridge_extension() {
+  # The same portal through the package's extension, with qvlbridge as the browser's
+  # native-messaging host, registered by -INSTALL, and no HTTP service at all: the page never
+  # reaches for the port. First the host's own protocol, as a browser speaks it.
+  serve_portal
+  install "$top/host"
+  cp "$build/qvlbridge" "$top/host/"
+  printf '{"allowed_origins": ["%s"]}' "$page" >"$top/host/qvlbridge.json"
+  export XDG_STATE_HOME=$top/state QVLCAPTURE_SCANNER_LOCK=${top##*/}-host QVLSIM_FINGER=7 \
+    QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_LOG=$top/scanner.log HOME=$top/home
+  local answer started
+  touch "$top/finger"
+  for asked in "$page|{\"mode\": \"enroll\", \"token\": \"Ёж\"}|\"ending\": \"answered\".*\"token\": \"Ёж\"" \
+      'https://evil.example|{"mode": "enroll"}|^\{"body": \{"error": "origin_not_allowed"\}, "status": 403\}$' \
+      "$page|raw:00000040|\"status\": 413" "$page|raw:050000007b6e6f7065|\"status\": 400"; do
+    IFS='|' read -r origin request want <<<"$asked"
+    answer=$(python3 "$root/e2e/browser/ask_host.py" "$origin" "$request" - "$top/host/qvlbridge")
+    [[ $answer =~ $want ]] || fail "the host answered $request with $answer"
   done
-  page=http://127.0.0.1:$(cat "$top/allowed.port")
-  start_bridge portal '' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_FINGER=7
-  for origin in allowed other; do
-    chromium --headless=new --no-sandbox --disable-gpu --no-first-run --user-data-dir="$top/chrome-$origin" \
-      --remote-debugging-port=0 "http://127.0.0.1:$(cat "$top/$origin.port")/driver.html?bridge=$bridge$(
-      [ $origin = other ] && echo '&only=enroll')" </dev/null >/dev/null 2>&1 &
-    local browser=$!
-    for _ in $(seq 900); do [ -s "$top/$origin.report" ] && break || sleep 0.1; done
-    kill "$browser" 2>/dev/null
-    wait "$browser" 2>/dev/null
+  # The page goes mid-capture: the host's input closes, the run ends as a closed window.
+  rm "$top/finger"
+  started=$(date +%s)
+  answer=$(python3 "$root/e2e/browser/ask_host.py" "$page" '{"mode": "enroll", "timeout": 60}' 1 "$top/host/qvlbridge")
+  [[ $answer == *'"ending": "window_closed"'* ]] && [ $(($(date +%s) - started)) -lt 5 ] ||
+    fail "a closed input: $answer after $(($(date +%s) - started)) s"
+  "$top/host/qvlbridge" -INSTALL || fail "-INSTALL failed"
+  for browser in google-chrome chromium microsoft-edge yandex-browser; do
+    grep -q "\"path\": \"$top/host/qvlbridge\"" "$HOME/.config/$browser/NativeMessagingHosts/ru.qvlcapture.bridge.json" ||
+      fail "no host manifest for $browser"
   done
-  report=$(cat "$top/allowed.report")
-  [ "$report" = "enroll:answered:-1 picture:280 verify:answered:1 verify:answered:0 identify:answered:3 enroll:timed_out: cancel:window_closed closed:freed" ] ||
-    fail "the portal showed: $report"
-  [ "$(cat "$top/other.report")" = "enroll:origin_not_allowed: text:Этого сайта нет в списке allowed_origins службы qvlbridge / This site is not in qvlbridge's allowed_origins" ] ||
-    fail "another origin read: $(cat "$top/other.report")"
-  expect_no_runs
+  bridge=http://127.0.0.1:1  # nothing listens: a page that reached for the port would fail
+  drive_portal --user-data-dir="$HOME/.config/chromium" --load-extension="$build/extension"
+  expect_portal extension
+  "$top/host/qvlbridge" -UNINSTALL || fail "-UNINSTALL failed"
+  [ -z "$(find "$HOME"/.config/*/NativeMessagingHosts -type f 2>/dev/null)" ] || fail "-UNINSTALL left host manifests"
 }
 
 case_bridge_wine() {
@@ -168,12 +225,30 @@ case_bridge_wine() {
   kill -9 $(started_by wine 'qvlbridge\.exe')
   for _ in $(seq 100); do [ -n "$(started_by wine 'qvlcapture\.exe')" ] && sleep 0.1 || break; done
   [ -z "$(started_by wine 'qvlcapture\.exe')" ] || fail "the capture outlived its bridge"
-  # Started at this user's logon, and no longer.
-  local run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+  # As the extension's native-messaging host: one framed request of each mode.
+  touch "$top/finger"
+  local mode body answer
+  for mode in enroll verify identify verimatch; do
+    case $mode in
+      enroll) body='{"mode": "enroll"}' ;;
+      verify) body="{\"mode\": \"verify\", \"template\": \"$template\"}" ;;
+      *) body="{\"mode\": \"$mode\", \"database\": \"$database\"}" ;;
+    esac
+    answer=$(XDG_STATE_HOME="$top/state" QVLCAPTURE_SCANNER_LOCK=${top##*/}-wine QVLSIM_ARRIVE=1polls QVLSIM_FINGER=7 \
+      python3 "$root/e2e/browser/ask_host.py" "$page" "$body" - "$WINE" "$top/wine/qvlbridge.exe" 2>/dev/null)
+    [[ $answer =~ \"ending\":\ \"answered\" ]] || fail "the host answered $mode with ${answer:0:300}"
+  done
+  # Started at this user's logon and registered with the four browsers, and no longer.
+  local keys=('HKCU\Software\Microsoft\Windows\CurrentVersion\Run /v qvlbridge')
+  for browser in 'Google\Chrome' 'Microsoft\Edge' 'Yandex\YandexBrowser' 'Chromium'; do
+    keys+=("HKCU\\Software\\$browser\\NativeMessagingHosts\\ru.qvlcapture.bridge /ve")
+  done
   "$WINE" "$top/wine/qvlbridge.exe" -INSTALL </dev/null >/dev/null 2>&1
-  "$WINE" reg query "$run_key" /v qvlbridge </dev/null 2>/dev/null | grep -qi 'qvlbridge.exe' ||
-    fail "no Run entry after -INSTALL"
+  for key in "${keys[@]}"; do
+    "$WINE" reg query $key </dev/null 2>/dev/null | grep -qi 'qvlbridge' || fail "no $key after -INSTALL"
+  done
   "$WINE" "$top/wine/qvlbridge.exe" -UNINSTALL </dev/null >/dev/null 2>&1
-  ! "$WINE" reg query "$run_key" /v qvlbridge </dev/null 2>/dev/null | grep -qi 'qvlbridge.exe' ||
-    fail "the Run entry stays after -UNINSTALL"
+  for key in "${keys[@]}"; do
+    ! "$WINE" reg query $key </dev/null 2>/dev/null | grep -qi 'qvlbridge' || fail "$key stays after -UNINSTALL"
+  done
 }

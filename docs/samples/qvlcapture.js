@@ -6,6 +6,10 @@
  *   const enrolled = await capture({ mode: 'enroll', token: 'A17' });
  *   const checked = await capture({ mode: 'verify', template: enrolled.template.slice(0, 256) });
  *
+ * Two channels reach qvlbridge: the package's browser extension, where the administrator has
+ * installed it (the browser starts qvlbridge itself and vouches for this page's origin), and
+ * otherwise the local HTTP service. Once the extension is there, the port is never used.
+ *
  * Never take an answer from the page for an access decision: the portal's server must check it.
  * @module qvlcapture
  */
@@ -49,6 +53,45 @@ export function fromBase64(text) {
   return Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
 }
 
+/** Whether the package's extension serves this page: it says so before the page's scripts run. */
+export function extensionPresent() {
+  return document.documentElement.dataset.qvlcaptureExtension === '1';
+}
+
+let requests = 0;
+
+// One request through the extension's content script: {status, body} as the HTTP service would
+// answer, status 0 when the extension could not reach qvlbridge.
+function throughExtension(path, body, signal) {
+  const id = `${Date.now()}-${requests++}`;
+  return new Promise((resolve) => {
+    const cancel = () => window.postMessage({ qvlcapture: 'cancel', id }, window.location.origin);
+    const listen = (event) => {
+      const message = event.data;
+      if (event.source !== window || message?.qvlcapture !== 'answer' || message.id !== id) return;
+      window.removeEventListener('message', listen);
+      signal?.removeEventListener('abort', cancel);
+      resolve(message);
+    };
+    window.addEventListener('message', listen);
+    signal?.addEventListener('abort', cancel, { once: true });
+    window.postMessage({ qvlcapture: 'request', id, path, body }, window.location.origin);
+  });
+}
+
+async function askExtension(path, body, signal) {
+  const answer = await throughExtension(path, body, signal);
+  const reply = answer.body || {};
+  if (answer.status === 0) {
+    throw new CaptureError(`qvlbridge does not answer the extension (${reply.error})`, 'unreachable');
+  }
+  if (reply.error === 'origin_not_allowed') throw new CaptureError(reply.error, reply.error, reply, 403);
+  if (answer.status < 200 || answer.status > 299) {
+    throw new CaptureError(reply.error, 'rejected', reply, answer.status);
+  }
+  return reply;
+}
+
 async function ask(bridge, path, init) {
   let response;
   try {
@@ -72,12 +115,15 @@ async function ask(bridge, path, init) {
 }
 
 /**
- * Whether the bridge runs, whether it finds the scanner library, and whether a capture runs.
- * @param {string} [bridge]
- * @returns {Promise<{version: string, library_found: boolean, capture_running: boolean}>}
+ * Whether the bridge runs, whether it finds the scanner library, whether a capture runs, and
+ * which channel answers: `extension` or `http`.
+ * @param {string} [bridge] the HTTP service's address (the extension needs none)
+ * @returns {Promise<{version: string, library_found: boolean, capture_running: boolean,
+ *   channel: string}>}
  */
-export function status(bridge = DEFAULT_BRIDGE) {
-  return ask(bridge, '/v1/status', { method: 'GET' });
+export async function status(bridge = DEFAULT_BRIDGE) {
+  if (extensionPresent()) return { ...(await askExtension('/v1/status', {})), channel: 'extension' };
+  return { ...(await ask(bridge, '/v1/status', { method: 'GET' })), channel: 'http' };
 }
 
 /**
@@ -89,7 +135,8 @@ export function status(bridge = DEFAULT_BRIDGE) {
  * @param {number} [options.level] the match level (3 unless given)
  * @param {number} [options.timeout] seconds to wait for a finger, 0 to 600 (120 unless given)
  * @param {string} [options.token] any text of up to 64 characters, answered back as sent
- * @param {string} [options.bridge] qvlbridge's address, DEFAULT_BRIDGE unless given
+ * @param {string} [options.bridge] the HTTP service's address, DEFAULT_BRIDGE unless given (the
+ *   extension, where it is present, needs none)
  * @param {AbortSignal} [options.signal] aborting it ends the capture as if its window were
  *   closed: the promise then rejects with the ending `window_closed`
  * @returns {Promise<{ending: string, status: number, answer: string, matches: number[],
@@ -104,24 +151,29 @@ export async function capture(options) {
   const request = { ...rest };
   if (template) request.template = toBase64(template);
   if (database) request.database = toBase64(database);
-  // On abort the bridge closes the run's window, and the capture answers window_closed; should
-  // the cancel not get through, dropping the connection ends the run all the same.
-  const dropped = new AbortController();
-  const cancel = () => {
-    fetch(bridge + '/v1/cancel', { method: 'POST' }).catch(() => dropped.abort(signal.reason));
-    setTimeout(() => dropped.abort(signal.reason), 5000);
-  };
-  signal?.addEventListener('abort', cancel, { once: true });
   let answer;
-  try {
-    answer = await ask(bridge, '/v1/capture', {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify(request),
-      signal: dropped.signal,
-    });
-  } finally {
-    signal?.removeEventListener('abort', cancel);
+  if (extensionPresent()) {
+    // Aborting sends the extension a cancel: the run's window closes, and the answer says so.
+    answer = await askExtension('/v1/capture', request, signal);
+  } else {
+    // On abort the bridge closes the run's window, and the capture answers window_closed;
+    // should the cancel not get through, dropping the connection ends the run all the same.
+    const dropped = new AbortController();
+    const cancel = () => {
+      fetch(bridge + '/v1/cancel', { method: 'POST' }).catch(() => dropped.abort(signal.reason));
+      setTimeout(() => dropped.abort(signal.reason), 5000);
+    };
+    signal?.addEventListener('abort', cancel, { once: true });
+    try {
+      answer = await ask(bridge, '/v1/capture', {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify(request),
+        signal: dropped.signal,
+      });
+    } finally {
+      signal?.removeEventListener('abort', cancel);
+    }
   }
   if (answer.ending !== 'answered' && answer.ending !== 'picture_not_replaced') {
     throw new CaptureError(answer.message, answer.ending, answer);

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """The test origin of the browser cases: serves the files of FOLDER, records what the page
-reports at /report, and lays the finger on (/finger?on) or takes it off (/finger?off) the
-stand-in scanner by making or removing FINGER_FILE. Writes its port to PORT_FILE."""
+reports at /report, lays the finger on (/finger?on) or takes it off (/finger?off) the
+stand-in scanner by making or removing FINGER_FILE, and counts the stand-in's polls in its
+log, SCANNER_LOG (/polls). Writes its port to PORT_FILE."""
 import http.server
 import os
 import sys
 import urllib.parse
 
-port_file, report_file, finger_file, folder = sys.argv[1:]
+port_file, report_file, finger_file, folder, scanner_log = sys.argv[1:]
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -24,6 +25,16 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 open(finger_file, 'w').close()
             elif os.path.exists(finger_file):
                 os.remove(finger_file)
+        elif url.path == '/polls':
+            try:
+                with open(scanner_log, encoding='utf-8') as log:
+                    polls = sum(1 for line in log if line.strip() == 'poll')
+            except FileNotFoundError:
+                polls = 0
+            self.send_response(200)
+            self.end_headers()
+            self.wfile.write(str(polls).encode())
+            return
         else:
             return super().do_GET()
         self.send_response(204)

@@ -242,6 +242,8 @@ std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string
       config.max_request_bytes = json["max_request_bytes"].get<std::size_t>();
     if (json.contains("extra_seconds")) config.extra_seconds = json["extra_seconds"].get<int>();
     if (json.contains("lowest_level")) config.lowest_level = json["lowest_level"].get<int>();
+    if (json.contains("allowed_extensions"))
+      config.allowed_extensions = json["allowed_extensions"].get<std::vector<std::string>>();
   } catch (const Json::exception& wrong) {
     *error = std::string("qvlbridge.json: ") + wrong.what();
     return std::nullopt;
@@ -253,6 +255,12 @@ std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string
   if (config.lowest_level < -32768 || config.lowest_level > 32767) {
     *error = "qvlbridge.json: lowest_level must lie from -32768 to 32767";
     return std::nullopt;
+  }
+  for (const std::string& id : config.allowed_extensions) {
+    if (id.size() != 32 || id.find_first_not_of("abcdefghijklmnop") != std::string::npos) {
+      *error = "qvlbridge.json: \"" + id + "\" in allowed_extensions is no extension ID";
+      return std::nullopt;
+    }
   }
   for (const std::string& origin : config.allowed_origins) {
     if (!IsOrigin(origin)) {

@@ -27,6 +27,9 @@ struct BridgeConfig {
   int extra_seconds = 150;
   // The lowest match level a page may ask for: a level below it matches nearly anything.
   int lowest_level = 1;
+  // Extensions besides the package's that may start qvlbridge as their host (an integrator's
+  // own packed copy): their 32-letter IDs.
+  std::vector<std::string> allowed_extensions;
 };
 
 // qvlbridge.json: {"allowed_origins": [...], "port": n, "max_request_bytes": n,

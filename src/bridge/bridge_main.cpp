@@ -2,7 +2,10 @@
 // capture is one qvlcapture run beside it, as a child process.
 //
 //   qvlbridge [-PORT:n]          serves http://127.0.0.1:n/v1/ (29180 unless qvlbridge.json says)
-//   qvlbridge -INSTALL|-UNINSTALL  starts it at this user's logon, or no longer
+//   qvlbridge -INSTALL|-UNINSTALL  starts it at this user's logon and registers it as the
+//                                  extension's host with the browsers, or no longer
+//   qvlbridge chrome-extension://ID/ [--parent-window=N]
+//                                  as a browser starts its native-messaging host: one request
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include "bridge/bridge.h"
 #include "bridge/capture.h"
 #include "bridge/child.h"
+#include "bridge/host.h"
 #include "bridge/server.h"
 
 namespace qvl {
@@ -62,14 +66,19 @@ int Main(int argc, char** argv) {
     if (!read) return Fail(config_path + ": " + error);
     config = *read;
   }
+  bool host = false;
   for (int i = 1; i < argc; ++i) {
     std::string argument = Upper(argv[i]);
     if (argument == "-INSTALL" || argument == "-UNINSTALL") {
       std::string error;
       std::string self = JoinPath(folder, std::string("qvlbridge") + kSuffix);
-      if (!StartAtLogon(self, argument == "-INSTALL", &error)) return Fail(error);
+      bool install = argument == "-INSTALL";
+      if (!StartAtLogon(self, install, &error) ||
+          !RegisterHost(kHostName, HostManifest(self, config.allowed_extensions), install, &error))
+        return Fail(error);
       return 0;
     }
+    if (argument.compare(0, 19, "CHROME-EXTENSION://") == 0) host = true;
     if (argument.compare(0, 6, "-PORT:") == 0) {
       char* end = nullptr;
       long port = std::strtol(argv[i] + 6, &end, 10);
@@ -103,6 +112,13 @@ int Main(int argc, char** argv) {
                                  [&](const std::string& line) { log.Write(line); });
       },
       [&] { return RegularFileLength(JoinPath(folder, kLibrary)).has_value(); });
+  if (host) {
+    BinaryStandardStreams();
+    int status = ServeHost(bridge, log, stdin, stdout);
+    // The watch for a cancel still reads the input: the process ends without waiting for it.
+    std::fflush(stdout);
+    std::_Exit(status);
+  }
   Serve(bridge, log);
   return 0;
 }

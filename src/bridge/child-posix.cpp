@@ -141,11 +141,46 @@ void KeepFromChildren(std::uintptr_t handle) {
   fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
 }
 
-bool StartAtLogon(const std::string& program, bool start, std::string* error) {
+namespace {
+
+std::string ConfigFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && *config) return config;
   const char* home = std::getenv("HOME");
-  std::string folder =
-      config && *config ? std::string(config) : JoinPath(home ? home : "/tmp", ".config");
+  std::string folder = home && *home ? home : "";
+  if (folder.empty()) {
+    if (const passwd* account = getpwuid(geteuid())) folder = account->pw_dir;
+  }
+  return JoinPath(folder, ".config");
+}
+
+}  // namespace
+
+bool RegisterHost(const std::string& name, const std::string& manifest, bool install,
+                  std::string* error) {
+  for (const char* browser : {"google-chrome", "chromium", "microsoft-edge", "yandex-browser"}) {
+    std::string folder = JoinPath(JoinPath(ConfigFolder(), browser), "NativeMessagingHosts");
+    std::string path = JoinPath(folder, name + ".json");
+    if (!install) {
+      RemoveFile(path);
+      continue;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << manifest << "\n";
+    if (!out.flush()) {
+      *error = "cannot write " + path;
+      return false;
+    }
+  }
+  return true;
+}
+
+void BinaryStandardStreams() {}
+
+bool StartAtLogon(const std::string& program, bool start, std::string* error) {
+  std::string folder = ConfigFolder();
   std::string entry = JoinPath(JoinPath(folder, "autostart"), "qvlbridge.desktop");
   if (!start) return RemoveFile(entry);
   std::error_code ignored;

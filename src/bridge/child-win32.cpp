@@ -6,7 +6,12 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "base/error.h"
@@ -206,6 +211,50 @@ bool ProcessRuns(std::uint64_t pid) {
 
 void KeepFromChildren(std::uintptr_t handle) {
   SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
+}
+
+bool RegisterHost(const std::string& name, const std::string& manifest, bool install,
+                  std::string* error) {
+  std::string path = JoinPath(BridgeDataFolder(), name + ".json");
+  if (install) {
+    std::string refused;
+    if (!MakePrivateFolder(BridgeDataFolder(), &refused)) {
+      *error = refused;
+      return false;
+    }
+    std::ofstream out(std::filesystem::path(Widen(path)), std::ios::binary | std::ios::trunc);
+    out << manifest << "\r\n";
+    if (!out.flush()) {
+      *error = "cannot write " + path;
+      return false;
+    }
+  } else {
+    RemoveFile(path);
+  }
+  for (const wchar_t* browser : {L"Google\\Chrome", L"Microsoft\\Edge", L"Yandex\\YandexBrowser",
+                                 L"Chromium"}) {
+    std::wstring key = L"Software\\" + std::wstring(browser) + L"\\NativeMessagingHosts\\" +
+                       Widen(name);
+    LSTATUS result;
+    if (install) {
+      std::wstring value = Widen(path);
+      result = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    } else {
+      result = RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+      if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+    }
+    if (result != ERROR_SUCCESS) {
+      *error = "HKCU\\" + Narrow(key) + ": " + Win32ErrorText(static_cast<DWORD>(result));
+      return false;
+    }
+  }
+  return true;
+}
+
+void BinaryStandardStreams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
 }
 
 bool StartAtLogon(const std::string& program, bool start, std::string* error) {

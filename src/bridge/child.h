@@ -44,6 +44,18 @@ bool MakePrivateFolder(const std::string& folder, std::string* error);
 std::uint64_t OwnProcessId();
 bool ProcessRuns(std::uint64_t pid);
 
+// Registers the native-messaging host manifest `manifest` (named `name`) with every
+// Chromium-family browser for the current user, or removes it (`install` false). Windows: the
+// manifest in the bridge's data folder and HKCU\Software\<browser>\NativeMessagingHosts\<name>
+// for Google Chrome, Microsoft Edge, Yandex Browser and Chromium; elsewhere a manifest in each
+// browser's $XDG_CONFIG_HOME/<browser>/NativeMessagingHosts. False with `error`.
+bool RegisterHost(const std::string& name, const std::string& manifest, bool install,
+                  std::string* error);
+
+// Standard input and output carry bytes as they are (the browser's framing), with no
+// translation of line ends.
+void BinaryStandardStreams();
+
 // Keeps the socket `handle` from every child process.
 void KeepFromChildren(std::uintptr_t handle);
 

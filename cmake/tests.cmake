@@ -25,7 +25,8 @@ add_executable(qvl_tests
   src/scanner/capture_wait_test.cpp
   src/templates/enrollment_test.cpp
   src/templates/verification_test.cpp
-  src/testing/fakes.cpp)
+  src/testing/fakes.cpp
+  src/window/texts_test.cpp)
 if(WIN32)
   target_sources(qvl_tests PRIVATE src/base/os-win32_test.cpp src/window/status_window-win32_test.cpp)
 else()

@@ -233,8 +233,19 @@ QVLSIM_ARRIVE=never QVLSIM_FAIL=open|-TIMEOUT:1.5|2|$(said 'No print within 1.5 
 QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2|-TIMEOUT:60|4|$(said 'The scanner reported no print: QvlGetImage gave the capture flag 2, not 1.' 'Сканер не передал отпечаток: функция QvlGetImage вернула признак захвата 2 вместо 1.')
 QVLSIM_ARRIVE=never|-CMATCH -MFILE:staff.bin|1|$missing
 QVLSIM_ARRIVE=1polls QVLSIM_CRASH=access||6|$crashed
+QVLSIM_ARRIVE=1polls|-CVERIMACH|1|$(said '-CVERIMACH is no switch of qvlcapture.' 'Аргумент -CVERIMACH не является ключом qvlcapture.')
+QVLSIM_ARRIVE=1polls|/FOCUS -CVERIFY|1|$(said '/FOCUS is no switch of qvlcapture.' 'Аргумент /FOCUS не является ключом qvlcapture.')
 EOF
   unset QVLSIM_CRASH QVLSIM_FAIL QVLSIM_FLAG
+  # -QUIET holds over a command.txt left in the program's folder, which no box may wait for;
+  # without -QUIET a mistyped switch is ignored, as it always was.
+  printf -- '-TIMEOUT:0 -CONTROL:left' >"$folder/command.txt"
+  QVLSIM_ARRIVE=never run -QUIET
+  expect 2 ''
+  expect_no_box
+  rm "$folder/command.txt"
+  QVLSIM_ARRIVE=1polls run -CVERIMACH /FOCUS -CONTROL:n
+  expect 0 '-1\r\nn\r\n'
   QVLSIM_ARRIVE=1polls run -QUIET -CONTROL:q
   expect 0 '-1\r\nq\r\n'
   expect_missing error.txt

@@ -245,6 +245,11 @@ constexpr Texts kTexts[] = {
      "scanner's connection and driver, then try again.",
      "Программа qvlcapture не завершилась за {seconds} с, и служба qvlbridge остановила её. "
      "Проверьте подключение сканера и его драйвер и повторите попытку."},
+    {Message::kUnknownArgument,
+     "{argument} is no switch of qvlcapture. It takes -CVERIFY, -CMATCH, -CVERIMATCH, "
+     "-CONTROL:, -MFILE:, -LEVEL:, -TIMEOUT:, -FOCUS, -WORKDIR: and -QUIET.",
+     "Аргумент {argument} не является ключом qvlcapture. Допустимые ключи: -CVERIFY, -CMATCH, "
+     "-CVERIMATCH, -CONTROL:, -MFILE:, -LEVEL:, -TIMEOUT:, -FOCUS, -WORKDIR: и -QUIET."},
 };
 
 constexpr bool InMessageOrder() {

@@ -67,6 +67,7 @@ enum class Message {
   kTimedOut,
   kNotAPrint,
   kBridgeStoppedRun,
+  kUnknownArgument,
   kCount
 };
 

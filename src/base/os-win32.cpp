@@ -301,11 +301,19 @@ HANDLE OpenMutexForWaiting(const wchar_t* name) { return OpenMutexW(SYNCHRONIZE,
 bool LockScanner() {
   // Global\: one for the whole computer, as the scanner is; a user's capture left waiting in a
   // switched-away session still holds it.
-  std::wstring name = L"Global\\qvlcapture-scanner";
   wchar_t custom[128];
   DWORD length = GetEnvironmentVariableW(L"QVLCAPTURE_SCANNER_LOCK", custom, 128);
-  if (length > 0 && length < 128) name = L"Global\\" + std::wstring(custom, length);
+  std::wstring name = ScannerLockName(length < 128 ? std::wstring(custom, length) : L"");
   return TakeNamedMutex(name, {CreateSharedMutex, OpenMutexForWaiting});
+}
+
+std::wstring ScannerLockName(const std::wstring& custom) {
+  if (custom.empty()) return L"Global\\qvlcapture-scanner";
+  for (const wchar_t* scope : {L"Global\\", L"Local\\"}) {
+    std::size_t size = std::wcslen(scope);
+    if (custom.size() > size && _wcsnicmp(custom.c_str(), scope, size) == 0) return custom;
+  }
+  return L"Global\\" + custom;
 }
 
 bool IsFolder(const std::string& path) {

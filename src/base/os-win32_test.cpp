@@ -76,6 +76,18 @@ TEST(Win32Process, OutputsAreNotInheritedAndTheSystemShowsNoBox) {
 
 // The scanner lock as another account's (or an elevated process's) mutex meets it: created with
 // full access refused, it is opened for waiting; only a lock that cannot be had is an error.
+// The administrator of a terminal server scopes the lock to each session with Local\.
+TEST(ScannerLockName, TheComputersUnlessNamedOtherwise) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"", L"Global\\qvlcapture-scanner"},
+      {L"desk-2", L"Global\\desk-2"},
+      {L"Local\\qvlcapture-scanner", L"Local\\qvlcapture-scanner"},
+      {L"local\\x", L"local\\x"},
+      {L"Global\\y", L"Global\\y"},
+      {L"Local\\", L"Global\\Local\\"}};  // no name after the scope
+  for (const auto& [custom, name] : cases) EXPECT_EQ(ScannerLockName(custom), name);
+}
+
 TEST(Win32Process, ScannerLockOfAnotherAccount) {
   static HANDLE held_elsewhere = nullptr;
   auto refused = [](const wchar_t*) -> HANDLE {

@@ -32,4 +32,10 @@ struct NamedMutexCalls {
 // opened with what can be had; only a lock that truly cannot be had is a RunError.
 bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls);
 
+// The scanner lock's name: Global\qvlcapture-scanner, one for the computer; or from
+// QVLCAPTURE_SCANNER_LOCK (`custom`), in the computer's namespace unless it names one itself.
+// Local\<name> is a lock of each session: a terminal server whose sessions each have a
+// redirected scanner of their own.
+std::wstring ScannerLockName(const std::wstring& custom);
+
 }  // namespace qvl

@@ -178,7 +178,8 @@ std::vector<std::string> SplitArguments(std::string_view source, std::size_t max
 
 namespace {
 
-void ApplySwitch(const std::string& argument, RunOptions& options) {
+// False for an argument that is no switch at all.
+bool ApplySwitch(const std::string& argument, RunOptions& options) {
   std::string upper = AsciiUpper(argument);
   auto value_of = [&](std::string_view prefix) -> std::optional<std::string_view> {
     if (upper.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
@@ -201,6 +202,16 @@ void ApplySwitch(const std::string& argument, RunOptions& options) {
   if (upper == "-FOCUS") options.return_focus = true;
   if (auto value = value_of("-WORKDIR:")) options.work_folder = std::string(TrimSpaces(*value));
   if (upper == "-QUIET") options.quiet = true;
+  constexpr std::string_view kFlags[] = {"-CVERIFY", "-CMATCH", "-CVERIMATCH", "-FOCUS", "-QUIET"};
+  constexpr std::string_view kValues[] = {"-CONTROL:", "-MFILE:", "-LEVEL:", "-TIMEOUT:",
+                                          "-WORKDIR:"};
+  for (std::string_view flag : kFlags) {
+    if (upper == flag) return true;
+  }
+  for (std::string_view prefix : kValues) {
+    if (value_of(prefix)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -209,7 +220,8 @@ RunOptions ParseSwitches(const std::vector<std::string>& arguments, std::string*
   RunOptions options;
   for (const std::string& argument : arguments) {
     try {
-      ApplySwitch(argument, options);
+      if (!ApplySwitch(argument, options) && options.unknown_argument.empty())
+        options.unknown_argument = argument.empty() ? "\"\"" : argument;
     } catch (const RunError& error) {
       if (!mistake) throw;
       if (mistake->empty()) *mistake = error.what();
@@ -261,10 +273,15 @@ Command TakeCommand(const std::string& program_folder, const std::string& comman
   }
   if (CommandSource(text, "").empty()) {
     command.folder = command_folder;
+    if (command.mistake.empty() && line.quiet && !line.unknown_argument.empty())
+      command.mistake = Say(Message::kUnknownArgument, {{"argument", line.unknown_argument}});
     return command;
   }
   std::string mistake;
   command.options = ParseSwitches(SplitArguments(text), &mistake);
+  command.options.quiet = command.options.quiet || line.quiet;
+  if (mistake.empty() && command.options.quiet && !command.options.unknown_argument.empty())
+    mistake = Say(Message::kUnknownArgument, {{"argument", command.options.unknown_argument}});
   if (line.work_folder) {
     command.options.work_folder = line.work_folder;
     command.folder = command_folder;

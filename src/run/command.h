@@ -20,6 +20,7 @@ struct RunOptions {
   double timeout_seconds = 120;             // -TIMEOUT:
   std::optional<std::string> work_folder;   // -WORKDIR:, ANSI bytes; none: the program's
   bool quiet = false;                       // -QUIET: no box waits for a person
+  std::string unknown_argument;             // the first argument that is no switch
 };
 
 // The content of command.txt in `folder` in the ANSI code page, with leading and trailing spaces
@@ -39,8 +40,8 @@ std::string_view CommandSource(std::string_view command_text, std::string_view c
 // quote, and backslashes escape quotes, as the C runtime splits a Windows command line.
 std::vector<std::string> SplitArguments(std::string_view source, std::size_t max_args = 10);
 
-// Applies every switch in order; later values override earlier ones, unknown arguments are
-// ignored. A number too large to read, or a -LEVEL: that is no number, is a mistake naming its
+// Applies every switch in order; later values override earlier ones; the first argument that
+// is no switch is kept in unknown_argument (ignored, but under -QUIET a mistake: see TakeCommand). A number too large to read, or a -LEVEL: that is no number, is a mistake naming its
 // switch: a RunError, or, given `mistake`, the first one said there while every other switch is
 // still read.
 RunOptions ParseSwitches(const std::vector<std::string>& arguments, std::string* mistake = nullptr);
@@ -60,7 +61,9 @@ struct Command {
 
 // The command line, or command.txt where it holds anything: the one in the working folder when
 // the command line names one with -WORKDIR: (which then holds whatever the file says), else the
-// one in the program's folder.
+// one in the program's folder. -QUIET and -WORKDIR: on the command line hold whatever the file
+// says: only the caller that started the program knows how the run is hosted. Under -QUIET an
+// argument that is no switch (a mistyped -QIUET) is a mistake: nobody would see what it did.
 Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail);
 
 }  // namespace qvl

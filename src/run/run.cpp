@@ -122,7 +122,7 @@ Ending PerformRun(const RunContext& context) {
                                          {"status", std::to_string(open_status)}});
       WriteErrorText(JoinPath(context.folder, kErrorFileName), text);
     } else if (window.IsShown()) {
-      window.ShowMessage(kTimeoutMessage);
+      window.ShowMessage(TimeoutText(options.timeout_seconds));
     }
   }
   if (options.return_focus) window.ReturnFocusToCaller();

@@ -36,7 +36,7 @@ TEST_F(RunTest, NoPrintShowsTheMessageOnlyWhileTheWindowIsUpThenReturnsTheFocus)
   dir.Write("result.txt", "1\r\nprevious\r\n");
   EXPECT_EQ(Run("-TIMEOUT:30 -FOCUS"), Ending::kTimedOut);
   EXPECT_EQ(dir.Read("result.txt"), "");
-  EXPECT_EQ(window.Shown("message"), std::vector<std::string>{kTimeoutMessage});
+  EXPECT_EQ(window.Shown("message"), std::vector<std::string>{TimeoutText(30)});
   EXPECT_EQ(window.events.back().first, "focus");  // after the message is dismissed
   FakeWindow closed_window;  // closed by the user: no message, the focus still goes back
   closed_window.close_at_pump = 2;

@@ -19,9 +19,12 @@ inline constexpr char kPrompt[] =
     "Если необходимо, можно закрыть окно крестиком!";
 inline constexpr char kCaptured[] = "Отпечаток получен!";
 inline constexpr char kReadingDatabase[] = "Чтение базы отпечатков";
-// Names two minutes whatever the timeout: callers' users have always seen this text.
+// The original wording, which callers' users know, for the default wait of 120 s.
 inline constexpr char kTimeoutMessage[] =
     "Произошел таймаут 2 минуты (120 секунд), попробуйте еще раз";
+
+// The timeout box for a wait of `seconds`: the original wording for 120, else the real wait.
+std::string TimeoutText(double seconds);
 
 // The instruction shown while waiting: the title of the requested mode (the last of verify,
 // identify, verify-identify that is set wins), then the prompt.

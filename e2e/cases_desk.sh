@@ -52,7 +52,7 @@ case_held_picture() {
   # system allows it, and the exit status says when it is not this run's (7). A leftover
   # scan.new.bmp that cannot be removed is never taken for this run's picture. Linux lets any file
   # be replaced: a folder of that name stands in for a held picture there.
-  local rows=$'scan.bmp read 7\nscan.bmp all 0\nscan.new.bmp read 0'
+  local rows=$'scan.bmp read 7\nscan.bmp all 0\nscan.new.bmp read 7'
   [ -n "$windows" ] || rows='scan.bmp folder 7'
   while read -r held share exit_status; do
     if [ $share = folder ]; then mkdir "$folder/$held"; else echo old >"$folder/$held"; fi
@@ -227,6 +227,7 @@ case_quiet() {
     expect_no_box
     [[ "$(cat "$folder/error.txt")" == $'\xef\xbb\xbf'"$text"* ]] ||
       fail "error.txt holds $(od -An -c "$folder/error.txt" | head -3)"
+    grep -qF "qvlcapture: $text" "$top/$stderr" || fail "standard error holds $(cat "$top/$stderr")"
   done <<EOF
 QVLSIM_ARRIVE=never|-TIMEOUT:0|2|$(said 'No print within 0 s. Try again. If a finger was put on the scanner, check its cable and driver (QvlOpenDevice returned 0 ' 'Отпечаток не получен за 0 с. Повторите попытку. Если палец прикладывали, проверьте кабель и драйвер сканера (функция QvlOpenDevice вернула код 0).')
 QVLSIM_ARRIVE=never QVLSIM_FAIL=open|-TIMEOUT:1.5|2|$(said 'No print within 1.5 s. Try again.' 'Отпечаток не получен за 1,5 с. Повторите попытку.')
@@ -246,6 +247,11 @@ EOF
   rm "$folder/command.txt"
   QVLSIM_ARRIVE=1polls run -CVERIMACH /FOCUS -CONTROL:n
   expect 0 '-1\r\nn\r\n'
+  # An answer without a picture of its own says why on standard error.
+  QVLSIM_ARRIVE=1polls QVLSIM_FAIL=bmp run -QUIET -CONTROL:p
+  expect 7 '-1\r\np\r\n'
+  grep -qF "$(said 'but scan.bmp is not its picture' 'но scan.bmp — не его снимок')" "$top/$stderr" ||
+    fail "standard error holds $(cat "$top/$stderr")"
   QVLSIM_ARRIVE=1polls run -QUIET -CONTROL:q
   expect 0 '-1\r\nq\r\n'
   expect_missing error.txt

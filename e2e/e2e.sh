@@ -62,6 +62,9 @@ caller_folder=$top/caller
 mkdir -p "$caller_folder"
 cp "$build/e2e/qvl_dependency$suffix" "$caller_folder/"
 answer_boxes=1  # finish answers the program's message boxes as the user would
+# The program's standard error: on Linux the console window's text, the messages themselves.
+stderr=stderr
+[ -n "$windows" ] || stderr=messages
 
 . "$root/e2e/helpers.sh"
 for cases_file in "$root"/e2e/cases_*.sh; do . "$cases_file"; done

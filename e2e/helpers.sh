@@ -16,7 +16,8 @@ install() {  # makes $1 the program folder: the program and the stand-in library
 # console window writes what the user reads to stderr.
 start() {
   : >"$top/messages"
-  (cd "$caller_folder" && exec $WINE "$folder/$exe" "$@" </dev/null >/dev/null 2>>"$top/messages") &
+  : >"$top/stderr"
+  (cd "$caller_folder" && exec $WINE "$folder/$exe" "$@" </dev/null >/dev/null 2>>"$top/$stderr") &
   pid=$!
 }
 

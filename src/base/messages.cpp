@@ -250,6 +250,11 @@ constexpr Texts kTexts[] = {
      "-CONTROL:, -MFILE:, -LEVEL:, -TIMEOUT:, -FOCUS, -WORKDIR: and -QUIET.",
      "Аргумент {argument} не является ключом qvlcapture. Допустимые ключи: -CVERIFY, -CMATCH, "
      "-CVERIMATCH, -CONTROL:, -MFILE:, -LEVEL:, -TIMEOUT:, -FOCUS, -WORKDIR: и -QUIET."},
+    {Message::kPictureNotThisRuns,
+     "The answer in result.txt is this capture's, but scan.bmp is not its picture: another "
+     "program holds the old one, or the disk had no room for the new one.",
+     "Ответ в result.txt относится к этому снятию отпечатка, но scan.bmp — не его снимок: старый "
+     "файл занят другой программой, или на диске не хватило места для нового."},
 };
 
 constexpr bool InMessageOrder() {

@@ -68,6 +68,7 @@ enum class Message {
   kNotAPrint,
   kBridgeStoppedRun,
   kUnknownArgument,
+  kPictureNotThisRuns,
   kCount
 };
 

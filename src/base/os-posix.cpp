@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -145,6 +146,13 @@ bool LockScanner() {
           ? JoinPath(runtime, std::string(name) + ".lock")
           : JoinPath("/tmp", std::string(name) + "-" + std::to_string(getuid()) + ".lock");
   return LockFile(path);
+}
+
+void WriteStandardError(std::string_view message) noexcept {
+  iovec line[] = {{const_cast<char*>("qvlcapture: "), 12},
+                  {const_cast<char*>(message.data()), message.size()},
+                  {const_cast<char*>("\n"), 1}};
+  [[maybe_unused]] ssize_t written = writev(STDERR_FILENO, line, 3);
 }
 
 bool IsFolder(const std::string& path) {

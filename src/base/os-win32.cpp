@@ -316,6 +316,14 @@ std::wstring ScannerLockName(const std::wstring& custom) {
   return L"Global\\" + custom;
 }
 
+void WriteStandardError(std::string_view message) noexcept {
+  HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
+  if (!out || out == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  for (std::string_view part : {std::string_view("qvlcapture: "), message, std::string_view("\r\n")})
+    WriteFile(out, part.data(), static_cast<DWORD>(part.size()), &written, nullptr);
+}
+
 bool IsFolder(const std::string& path) {
   DWORD attributes = GetFileAttributesW(Widen(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -76,6 +76,11 @@ bool LockScanner();
 // Whether `path` is a folder (through a link to one too).
 bool IsFolder(const std::string& path);
 
+// "qvlcapture: <message>" and a line end on standard error, in UTF-8, where the caller gave the
+// program one (a service that redirects it); nothing where it did not. Allocates nothing: a
+// crash report comes through here too.
+void WriteStandardError(std::string_view message) noexcept;
+
 // UTF-8 text (a command.txt saved as UTF-8) in the ANSI code page, as the command line comes;
 // nullopt when it is no UTF-8 or a character has no form there.
 std::optional<std::string> Utf8ToAnsi(std::string_view utf8);

@@ -29,7 +29,9 @@ void Report(const std::string& message) {
   // crash report has its own, so nothing is allocated there).
   if (!message.empty() && message.back() != '.') return Report(message + '.');
   if (!g_error_file.empty()) WriteErrorText(g_error_file, message);
-  if (g_quiet) return;
+  // A service that redirects standard error has the message even where error.txt cannot be
+  // written (a read-only folder, a -WORKDIR: that names none).
+  if (g_quiet) return WriteStandardError(message);
   AwaitPerson();
   ShowFatalError(message);
 }

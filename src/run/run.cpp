@@ -109,6 +109,7 @@ Ending PerformRun(const RunContext& context) {
       throw;
     }
     ending = picture ? Ending::kAnswered : Ending::kAnsweredOldPicture;
+    if (!picture && options.quiet) WriteStandardError(Say(Message::kPictureNotThisRuns));
   } else {
     ending = state->capture_flag != 0 ? Ending::kNotAPrint
              : window.IsShown()       ? Ending::kTimedOut
@@ -121,6 +122,7 @@ Ending PerformRun(const RunContext& context) {
               : Say(Message::kTimedOut, {{"seconds", NumberText(options.timeout_seconds)},
                                          {"status", std::to_string(open_status)}});
       WriteErrorText(JoinPath(context.folder, kErrorFileName), text);
+      WriteStandardError(text);
     } else if (window.IsShown()) {
       window.ShowMessage(TimeoutText(options.timeout_seconds));
     }

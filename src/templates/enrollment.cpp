@@ -82,13 +82,14 @@ bool WriteEnrollmentOutputs(ScannerLibrary& scanner, StatusWindow& window,
   bool fresh = RemoveFile(staged.path);
   scanner.SaveBmp(staged.ansi.c_str(), processed_image);
   std::string target = JoinPath(folder, "scan.bmp");
-  // With no whole picture, rather none than the last person's.
-  bool picture;
+  // With no whole picture, rather none than the last person's; the answer then says that
+  // scan.bmp is not this run's.
+  bool picture = false;
   if (fresh && IsWholePicture(staged.path)) {
     picture = !PlaceFile(staged.path, target);
   } else {
     if (fresh) RemoveFile(staged.path);
-    picture = RemoveFile(target);
+    RemoveFile(target);
   }
   // Written beside and moved over: a full disk leaves the last feature.txt as it was.
   std::string staged_feature = JoinPath(folder, "feature.new.txt");

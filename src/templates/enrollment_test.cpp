@@ -8,7 +8,7 @@
 namespace qvl {
 namespace {
 
-TEST(WriteEnrollmentOutputs, OldPictureGoesThenFeatureTxtHoldsTheLibrarysTemplate) {
+TEST(WriteEnrollmentOutputs, PictureReplacedThenFeatureTxtHoldsTheLibrarysTemplate) {
   ScopedTempDir dir;
   FakeWindow window;
   FakeScanner scanner;
@@ -18,9 +18,9 @@ TEST(WriteEnrollmentOutputs, OldPictureGoesThenFeatureTxtHoldsTheLibrarysTemplat
   dir.Write("scan.bmp", "old");
   scanner.template_to_give = {0, 255};  // a real template may start with 0
   scanner.template_to_give[256] = 10;
-  WriteEnrollmentOutputs(scanner, window, dir.path(), raw, feature, processed);
+  EXPECT_TRUE(WriteEnrollmentOutputs(scanner, window, dir.path(), raw, feature, processed));
   EXPECT_EQ(window.Shown("info"), std::vector<std::string>{kCaptured});
-  EXPECT_EQ(dir.Read("scan.bmp"), "<missing>");  // the fake writes no picture
+  EXPECT_EQ(dir.Read("scan.bmp").substr(0, 3), "BM\x1A");  // the fake's whole picture
   std::string zeros;
   for (int i = 0; i < 254; ++i) zeros += "0\r\n";
   EXPECT_EQ(dir.Read("feature.txt"), "0\r\n255\r\n" + zeros + "10\r\n");

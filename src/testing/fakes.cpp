@@ -1,5 +1,6 @@
 #include "testing/fakes.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -67,6 +68,15 @@ std::string ScopedTempDir::Read(const std::string& name) const {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+std::int16_t FakeScanner::SaveBmp(const char* ansi_path, const ImageBuffer&) {
+  const unsigned char picture[26] = {'B', 'M', 26};
+  if (std::FILE* file = std::fopen(ansi_path, "wb")) {
+    std::fwrite(picture, 1, sizeof picture, file);
+    std::fclose(file);
+  }
+  return Call("bmp");
 }
 
 }  // namespace qvl

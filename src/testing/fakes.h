@@ -54,7 +54,8 @@ class FakeScanner : public ScannerLibrary {
   std::int16_t OpenDevice() override { return Call("open"); }
   std::int16_t GetImage(ImageBuffer& raw_image, std::int16_t& capture_flag) override;
   std::int16_t Process(const ImageBuffer&, FeatureBuffer& feature, ImageBuffer&) override;
-  std::int16_t SaveBmp(const char*, const ImageBuffer&) override { return Call("bmp"); }
+  // Writes the smallest whole picture: a file header and a core header.
+  std::int16_t SaveBmp(const char* ansi_path, const ImageBuffer&) override;
   std::int16_t Match(const std::uint8_t* probe, const std::uint8_t* stored,
                      std::int16_t level) override;
   std::int16_t MatchN(const std::uint8_t* probe, const std::uint8_t* first, std::int16_t count,

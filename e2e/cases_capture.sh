@@ -82,8 +82,9 @@ EOF
 }
 
 case_command_file() {
-  # command.txt as callers, editors and shells write it; from there any bytes of the token reach
-  # result.txt unchanged, and from the command line it reaches it in the ANSI code page.
+  # command.txt as callers, editors and shells write it; from there the token reaches result.txt
+  # byte for byte as written (in the file's own encoding), and from the command line in the ANSI
+  # code page.
   qvlsim enroll --finger 4 --out verify1.bin
   qvlsim database --fingers 2 --include 4@1 --out staff.bin
   mv "$folder/staff.bin" "$folder/база.bin"
@@ -91,7 +92,7 @@ case_command_file() {
   [ "$codepage" = 1251 ] && beetle='\xc6\xf3\xea'
   # A character beyond UTF-16's first plane (a surrogate pair): Linux keeps it, a code page has
   # no room for it.
-  local emoji='0|1\r\nok\xf0\x9f\x98\x80\r\n'
+  local emoji='0|1\r\no\x00k\x00\x3d\xd8\x00\xde\r\n'
   [ -n "$windows" ] && emoji='1|'
   export QVLSIM_ARRIVE=1polls QVLSIM_FINGER=4
   while IFS='|' read -r content switches exit_status result; do
@@ -105,15 +106,15 @@ case_command_file() {
   done <<EOF
 -CVERIFY\r\n-CONTROL:lines\r\n|-CONTROL:ignored|0|1\r\nlines\r\n
 \xef\xbb\xbf-CVERIFY -CONTROL:notepad|-CONTROL:ignored|0|1\r\nnotepad\r\n
-\xef\xbb\xbf-CVERIMATCH -MFILE:база.bin -CONTROL:Жук|-CONTROL:ignored|0|1\r\n$beetle\r\n
+\xef\xbb\xbf-CVERIMATCH -MFILE:база.bin -CONTROL:Жук|-CONTROL:ignored|0|1\r\nЖук\r\n
 \r\n|-CVERIFY -CONTROL:blank|0|1\r\nblank\r\n
 -CONTROL:\xc0\xff\x01\x00\x7f -TIMEOUT:5\r\n|-CONTROL:ignored|0|-1\r\n\xc0\xff\x01\x00\x7f\r\n
 |-CONTROL:Жук|0|-1\r\n$beetle\r\n
--CVERIMATCH -MFILE:база.bin -CONTROL:Жук|-CONTROL:ignored|0|1\r\n$beetle\r\n
+-CVERIMATCH -MFILE:база.bin -CONTROL:Жук|-CONTROL:ignored|0|1\r\nЖук\r\n
 -CONTROL:A1 -CVERIFY\0\0\0\0|-CONTROL:ignored|0|1\r\nA1\r\n
 "-CONTROL: say ""hi"" " "-MFILE: база.bin " -CVERIMATCH|-CONTROL:ignored|0|1\r\nsay "hi"\r\n
-utf-16le:-CVERIMATCH -MFILE:база.bin -CONTROL:Жук\r\n|-CONTROL:ignored|0|1\r\n$beetle\r\n
-utf-16be:-CVERIFY -CONTROL:be|-CONTROL:ignored|0|1\r\nbe\r\n
+utf-16le:-CVERIMATCH -MFILE:база.bin -CONTROL:Жук\r\n|-CONTROL:ignored|0|1\r\n\x16\x04\x43\x04\x3a\x04\r\n
+utf-16be:-CVERIFY -CONTROL:be|-CONTROL:ignored|0|1\r\n\x00b\x00e\r\n
 utf-16le:-CVERIFY -CONTROL:ok\xf0\x9f\x98\x80|-CONTROL:ignored|$emoji
 -\0C\0V\0|-CVERIFY|1|
 EOF

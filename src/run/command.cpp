@@ -93,7 +93,10 @@ double SwitchNumber(std::string_view name, std::string_view value) {
 
 }  // namespace
 
-std::string ReadCommandText(const std::string& folder) {
+std::string ReadCommandText(const std::string& folder, TextEncoding* encoding) {
+  TextEncoding ignored;
+  if (!encoding) encoding = &ignored;
+  *encoding = TextEncoding::kAnsi;
   std::string path = JoinPath(folder, "command.txt");
   std::optional<std::uint64_t> length = RegularFileLength(path);
   if (!length || *length == 0) return {};
@@ -104,6 +107,7 @@ std::string ReadCommandText(const std::string& folder) {
   bool little = text.substr(0, 2) == "\xFF\xFE", big = text.substr(0, 2) == "\xFE\xFF";
   std::optional<std::string> decoded;
   if (little || big) {
+    *encoding = big ? TextEncoding::kUtf16Be : TextEncoding::kUtf16Le;
     decoded = Utf16ToUtf8(text.substr(2), big);
     if (!decoded) throw RunError(Say(Message::kUnspellableCommand, {{"path", path}}));
     text = *decoded;
@@ -117,11 +121,40 @@ std::string ReadCommandText(const std::string& folder) {
   bool marked = text.substr(0, 3) == "\xEF\xBB\xBF";
   if (marked) text.remove_prefix(3);
   if (!decoded && !marked && !IsUtf8BeyondAscii(text)) return std::string(TrimSpaces(text));
+  if (!decoded) *encoding = TextEncoding::kUtf8;
   std::optional<std::string> ansi = Utf8ToAnsi(text);
   if (!ansi) {
     throw RunError(Say(Message::kUnspellableCommand, {{"path", path}}));
   }
   return std::string(TrimSpaces(*ansi));
+}
+
+std::string InEncoding(const std::string& ansi, TextEncoding encoding) {
+  if (encoding == TextEncoding::kAnsi) return ansi;
+  std::string utf8 = AnsiToPath(ansi);
+  if (encoding == TextEncoding::kUtf8) return utf8;
+  std::string utf16;
+  bool big = encoding == TextEncoding::kUtf16Be;
+  auto unit = [&](std::uint32_t value) {
+    char high = static_cast<char>(value >> 8), low = static_cast<char>(value & 0xFF);
+    utf16 += big ? high : low;
+    utf16 += big ? low : high;
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    auto byte = static_cast<unsigned char>(utf8[i]);
+    int more = byte < 0x80 ? 0 : byte < 0xE0 ? 1 : byte < 0xF0 ? 2 : 3;
+    std::uint32_t code = more == 0 ? byte : byte & (0x3F >> more);
+    for (int k = 1; k <= more && i + k < utf8.size(); ++k)
+      code = code << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    i += more + 1;
+    if (code < 0x10000) {
+      unit(code);
+    } else {
+      unit(0xD800 + ((code - 0x10000) >> 10));
+      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+    }
+  }
+  return utf16;
 }
 
 std::string_view CommandSource(std::string_view command_text, std::string_view command_line_tail) {
@@ -263,8 +296,9 @@ Command TakeCommand(const std::string& program_folder, const std::string& comman
     }
   }
   std::string text;
+  TextEncoding encoding = TextEncoding::kAnsi;
   try {
-    text = ReadCommandText(command_folder);
+    text = ReadCommandText(command_folder, &encoding);
   } catch (const RunError& error) {
     // Nothing of the file can be read: the command line's switches are all there is.
     command.mistake = error.what();
@@ -280,6 +314,8 @@ Command TakeCommand(const std::string& program_folder, const std::string& comman
   std::string mistake;
   command.options = ParseSwitches(SplitArguments(text), &mistake);
   command.options.quiet = command.options.quiet || line.quiet;
+  // Byte for byte as the caller wrote it: in its command.txt's own encoding.
+  command.options.control_token = InEncoding(command.options.control_token, encoding);
   if (mistake.empty() && command.options.quiet && !command.options.unknown_argument.empty())
     mistake = Say(Message::kUnknownArgument, {{"argument", command.options.unknown_argument}});
   if (line.work_folder) {

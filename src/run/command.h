@@ -29,7 +29,12 @@ struct RunOptions {
 // which Russian ANSI text practically never is), and UTF-16 with a byte-order mark are converted.
 // An unreadable file, UTF-16 without a mark, or a character the code page cannot represent is a
 // RunError.
-std::string ReadCommandText(const std::string& folder);
+// `encoding`, where given, gets the file's own encoding.
+enum class TextEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+std::string ReadCommandText(const std::string& folder, TextEncoding* encoding = nullptr);
+
+// ANSI text (the run's own) in `encoding`: the token goes back to the caller as it was written.
+std::string InEncoding(const std::string& ansi, TextEncoding encoding);
 
 // The text to split: command.txt's, unless it holds nothing but separators; then the command-line
 // tail.

@@ -1,6 +1,7 @@
 // The console stand-in for the window, for Linux: every text goes to stderr, Ctrl+C (SIGINT) is
 // the user closing the window, and the message box waits for Enter when someone can press it.
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -64,12 +65,7 @@ class ConsoleWindow : public StatusWindow {
 
   void ShowMessage(const std::string& text) override {
     EndTimerLine();
-    std::cerr << text << '\n';
-    if (isatty(STDIN_FILENO)) {
-      std::cerr << "[Enter]" << std::flush;
-      std::string line;
-      std::getline(std::cin, line);
-    }
+    ShowBox(text, false, kBoxSeconds);
   }
 
   void ReturnFocusToCaller() override { hidden_ = true; }  // the terminal keeps its focus
@@ -89,6 +85,20 @@ class ConsoleWindow : public StatusWindow {
 }  // namespace
 
 std::unique_ptr<StatusWindow> OpenStatusWindow() { return std::make_unique<ConsoleWindow>(); }
+
+bool ShowBox(const std::string& text, bool, int seconds, void*) {
+  std::cerr << text << '\n';
+  if (!isatty(STDIN_FILENO)) return true;
+  std::cerr << "[Enter]" << std::flush;
+  pollfd input = {STDIN_FILENO, POLLIN, 0};
+  if (poll(&input, 1, seconds * 1000) <= 0) {
+    std::cerr << '\n';
+    return false;
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  return true;
+}
 
 void ShowFatalError(const std::string& message) {
   // One system call that allocates nothing: a crash report comes through here too.

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "base/error.h"
 #include "base/messages.h"
 #include "base/win32_text.h"
@@ -179,7 +181,7 @@ void Win32Window::PumpEvents() {
 }
 
 void Win32Window::ShowMessage(const std::string& text) {
-  MessageBoxW(IsShown() ? hwnd_ : nullptr, Widen(text).c_str(), Widen(kProgramName).c_str(), MB_OK);
+  ShowBox(text, false, kBoxSeconds, IsShown() ? hwnd_ : nullptr);
 }
 
 void Win32Window::ReturnFocusToCaller() {
@@ -205,8 +207,35 @@ void Win32Window::ReturnFocusToCaller() {
 
 std::unique_ptr<StatusWindow> OpenStatusWindow() { return std::make_unique<Win32Window>(); }
 
-void ShowFatalError(const std::string& message) {
-  MessageBoxW(nullptr, Widen(message).c_str(), Widen(kProgramName).c_str(), MB_OK | MB_ICONERROR);
+void ShowFatalError(const std::string& message) { ShowBox(message, true, kBoxSeconds); }
+
+namespace {
+
+bool g_box_closed_itself = false;
+
+BOOL CALLBACK EndMessageBox(HWND window, LPARAM) {
+  wchar_t kind[16] = {};
+  GetClassNameW(window, kind, 16);
+  if (std::wcscmp(kind, L"#32770") != 0) return TRUE;
+  g_box_closed_itself = true;
+  EndDialog(window, IDOK);
+  return FALSE;
+}
+
+// A thread timer: the box's own message loop runs it, on the thread the box belongs to.
+VOID CALLBACK BoxTimeUp(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), EndMessageBox, 0);
+}
+
+}  // namespace
+
+bool ShowBox(const std::string& text, bool error, int seconds, void* owner) {
+  g_box_closed_itself = false;
+  UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(seconds) * 1000, BoxTimeUp);
+  MessageBoxW(static_cast<HWND>(owner), Widen(text).c_str(), Widen(kProgramName).c_str(),
+              MB_OK | (error ? MB_ICONERROR : 0));
+  if (timer) KillTimer(nullptr, timer);
+  return !g_box_closed_itself;
 }
 
 }  // namespace qvl

@@ -19,5 +19,10 @@ TEST(Win32Window, ShownUntilTheUserClosesIt) {
   EXPECT_FALSE(window->IsShown());
 }
 
+// Nobody at the desk: the box closes itself, and says so.
+TEST(ShowBox, ClosesItselfWhenNobodyAnswers) {
+  EXPECT_FALSE(ShowBox("qvlcapture test box", false, 1));
+}
+
 }  // namespace
 }  // namespace qvl

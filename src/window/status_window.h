@@ -22,7 +22,8 @@ class StatusWindow {
   virtual bool IsShown() = 0;
   // Processes pending window events: repaint, the close box.
   virtual void PumpEvents() = 0;
-  // A modal message with an OK button; returns when the user has dismissed it.
+  // A modal message with an OK button; returns when the user has dismissed it, or when it has
+  // closed itself after kBoxSeconds.
   virtual void ShowMessage(const std::string& text) = 0;
   // Hides the window and gives the focus back to the window that had it before the run.
   virtual void ReturnFocusToCaller() = 0;
@@ -33,5 +34,15 @@ std::unique_ptr<StatusWindow> OpenStatusWindow();
 
 // Reports an error that stopped the run: a message box on Windows, a line on stderr elsewhere.
 void ShowFatalError(const std::string& message);
+
+// Every box that waits for a person closes itself after this long when nobody answers: the run
+// then ends as if the person had pressed OK. A -QUIET left out costs two minutes, never a hung
+// turnstile.
+inline constexpr int kBoxSeconds = 120;
+
+// The box of ShowMessage and ShowFatalError (on Linux a wait for Enter at a terminal), owned by
+// `owner` (a window handle on Windows, or null): true when a person answered it, false when it
+// closed itself after `seconds`.
+bool ShowBox(const std::string& text, bool error, int seconds, void* owner = nullptr);
 
 }  // namespace qvl

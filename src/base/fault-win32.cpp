@@ -56,8 +56,7 @@ volatile LONG g_last_status = 1, g_last_seconds = 0;
 void Report() {
   char fault[64];
   const char* known = ExceptionName(g_code);
-  std::snprintf(fault, sizeof fault, "%s%s0x%08lX", known ? known : "", known ? " " : "",
-                static_cast<unsigned long>(g_code));
+  FixedText(fault, sizeof fault).Add(known ? known : "").Add(known ? " " : "").Hex(g_code, 8);
   char where[MAX_PATH * 3 + 32];
   HMODULE module = nullptr;
   wchar_t path[MAX_PATH];
@@ -69,9 +68,10 @@ void Report() {
       WideCharToMultiByte(CP_UTF8, 0,
                           std::wcsrchr(path, L'\\') ? std::wcsrchr(path, L'\\') + 1 : path, -1,
                           name, sizeof name, nullptr, nullptr) != 0) {
-    std::snprintf(
-        where, sizeof where, "%s+0x%llX", name,
-        static_cast<unsigned long long>(g_address - reinterpret_cast<std::uintptr_t>(module)));
+    FixedText(where, sizeof where)
+        .Add(name)
+        .Add("+")
+        .Hex(g_address - reinterpret_cast<std::uintptr_t>(module));
   } else {
     DescribeAddress(g_address, where, sizeof where);
   }

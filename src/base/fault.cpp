@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -62,7 +61,7 @@ void WatchCall(const char* call) {
   if (g_ending.exchange(true)) Hold();
   EndProcessAfter(g_endings.library_hung, kReportSeconds);
   char seconds[16];
-  std::snprintf(seconds, sizeof seconds, "%d", kLibraryCallSeconds);
+  FixedText(seconds, sizeof seconds).Decimal(kLibraryCallSeconds);
   g_report.clear();
   AppendSaid(g_report, Message::kLibraryHung,
              {{"library", g_library ? std::string_view(*g_library) : std::string_view()},
@@ -171,6 +170,30 @@ LibraryCall::~LibraryCall() {
   HoldIfEnding();  // a call that returns while its hang is reported
 }
 
+FixedText& FixedText::Add(const char* text) {
+  while (*text && out_ < end_) *out_++ = *text++;
+  *out_ = '\0';
+  return *this;
+}
+
+FixedText& FixedText::Hex(std::uint64_t value, int digits) {
+  return Add("0x").Digits(value, 16, digits);
+}
+
+FixedText& FixedText::Decimal(std::uint64_t value) { return Digits(value, 10, 1); }
+
+FixedText& FixedText::Digits(std::uint64_t value, unsigned base, int digits) {
+  char reversed[20];
+  int count = 0;
+  do {
+    reversed[count++] = "0123456789ABCDEF"[value % base];
+    value /= base;
+  } while (value || count < digits);
+  while (count > 0 && out_ < end_) *out_++ = reversed[--count];
+  *out_ = '\0';
+  return *this;
+}
+
 void KnowProgram(const char* name, std::uintptr_t begin, std::uintptr_t end) {
   g_program_name = name;
   g_program_begin = begin;
@@ -187,11 +210,10 @@ void DescribeAddress(std::uintptr_t address, char* out, std::size_t size) {
     name = g_program_name;
     base = g_program_begin;
   }
-  // snprintf of integers and strings takes no lock in glibc or the Windows C runtime.
   if (name) {
-    std::snprintf(out, size, "%s+0x%llX", name, static_cast<unsigned long long>(address - base));
+    FixedText(out, size).Add(name).Add("+").Hex(address - base);
   } else {
-    std::snprintf(out, size, "0x%llX", static_cast<unsigned long long>(address));
+    FixedText(out, size).Hex(address);
   }
 }
 

@@ -69,6 +69,23 @@ class LibraryCall {
   LibraryCall& operator=(const LibraryCall&) = delete;
 };
 
+// "text" and "0x1F" (hexadecimal, at least `digits` of them) written into `out` (room for `size`
+// bytes, the last for a zero), cut short where it ends, without the C runtime: its printf may
+// take a lock or allocate (MinGW's does), and the thread that faulted may hold either. Returns
+// what was written so far.
+class FixedText {
+ public:
+  FixedText(char* out, std::size_t size) : out_(out), end_(out + size - 1) { *out_ = '\0'; }
+  FixedText& Add(const char* text);
+  FixedText& Hex(std::uint64_t value, int digits = 1);
+  FixedText& Decimal(std::uint64_t value);
+
+ private:
+  FixedText& Digits(std::uint64_t value, unsigned base, int digits);
+  char* out_;
+  char* end_;
+};
+
 // The module at `address` as "name+0xoffset" where the program knows it without asking the
 // system (the scanner library, the program itself), else the bare address; into `out`, which
 // must have room.

@@ -4,8 +4,8 @@
 #include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -146,6 +146,28 @@ bool LockScanner() {
           ? JoinPath(runtime, std::string(name) + ".lock")
           : JoinPath("/tmp", std::string(name) + "-" + std::to_string(getuid()) + ".lock");
   return LockFile(path);
+}
+
+namespace {
+int g_report_folder = -1;
+const char* g_report_name = nullptr;
+}  // namespace
+
+void PrepareReportFile(const std::string& folder, const char* name) {
+  if (g_report_folder >= 0) close(g_report_folder);
+  g_report_folder = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  g_report_name = name;
+}
+
+void WriteReportFile(std::string_view message) noexcept {
+  if (g_report_folder < 0) return;
+  int file = openat(g_report_folder, g_report_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (file < 0) return;
+  bool whole = true;
+  for (std::string_view part : {std::string_view("\xEF\xBB\xBF"), message, std::string_view("\r\n")})
+    whole = whole && write(file, part.data(), part.size()) == static_cast<ssize_t>(part.size());
+  close(file);
+  if (!whole) unlinkat(g_report_folder, g_report_name, 0);  // rather none than half the story
 }
 
 void WriteStandardError(std::string_view message) noexcept {

@@ -3,6 +3,7 @@
 
 #include <io.h>
 #include <windows.h>
+#include <winternl.h>
 // After windows.h, which it needs.
 #include <sddl.h>
 
@@ -314,6 +315,49 @@ std::wstring ScannerLockName(const std::wstring& custom) {
     if (custom.size() > size && _wcsnicmp(custom.c_str(), scope, size) == 0) return custom;
   }
   return L"Global\\" + custom;
+}
+
+namespace {
+HANDLE g_report_folder = INVALID_HANDLE_VALUE;
+wchar_t g_report_name[64];
+UNICODE_STRING g_report_unicode;
+OBJECT_ATTRIBUTES g_report_object;
+}  // namespace
+
+void PrepareReportFile(const std::string& folder, const char* name) {
+  if (g_report_folder != INVALID_HANDLE_VALUE) CloseHandle(g_report_folder);
+  // The folder open, and the name relative to it: opening a file by its path converts the path
+  // on the process heap, which the faulting thread may hold.
+  g_report_folder = CreateFileW(Widen(folder).c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, g_report_name, 64);
+  g_report_unicode.Buffer = g_report_name;
+  g_report_unicode.Length = static_cast<USHORT>((length > 0 ? length - 1 : 0) * sizeof(wchar_t));
+  g_report_unicode.MaximumLength = sizeof g_report_name;
+  InitializeObjectAttributes(&g_report_object, &g_report_unicode, OBJ_CASE_INSENSITIVE,
+                             g_report_folder, nullptr);
+}
+
+void WriteReportFile(std::string_view message) noexcept {
+  if (g_report_folder == INVALID_HANDLE_VALUE) return;
+  HANDLE file = nullptr;
+  IO_STATUS_BLOCK io = {};
+  if (!NT_SUCCESS(NtCreateFile(&file, GENERIC_WRITE | DELETE | SYNCHRONIZE, &g_report_object, &io,
+                               nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OVERWRITE_IF,
+                               FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0)))
+    return;
+  bool whole = true;
+  for (std::string_view part : {std::string_view("\xEF\xBB\xBF"), message, std::string_view("\r\n")}) {
+    DWORD wrote = 0;
+    whole = whole && WriteFile(file, part.data(), static_cast<DWORD>(part.size()), &wrote, nullptr) &&
+            wrote == part.size();
+  }
+  if (!whole) {  // rather none than half the story
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+  }
+  CloseHandle(file);
 }
 
 void WriteStandardError(std::string_view message) noexcept {

@@ -76,6 +76,13 @@ bool LockScanner();
 // Whether `path` is a folder (through a link to one too).
 bool IsFolder(const std::string& path);
 
+// error.txt for a report that may come while another thread holds the heap or the allocator's
+// lock (a crash inside the vendor's code): PrepareReportFile does, once the run's folder is known,
+// all that needs memory; WriteReportFile then writes `name` whole in that folder with system
+// calls alone, or removes what it could not write whole. Nothing until prepared.
+void PrepareReportFile(const std::string& folder, const char* name);
+void WriteReportFile(std::string_view message) noexcept;
+
 // "qvlcapture: <message>" and a line end on standard error, in UTF-8, where the caller gave the
 // program one (a service that redirects it); nothing where it did not. Allocates nothing: a
 // crash report comes through here too.

@@ -36,6 +36,15 @@ void Report(const std::string& message) {
   ShowFatalError(message);
 }
 
+// The report of a crash or a hung library call: error.txt written with system calls alone, as
+// the thread that faulted may hold the heap; the box, unless -QUIET, only once the heap is free.
+void ReportFault(const std::string& message) {
+  WriteReportFile(message);
+  if (g_quiet) return WriteStandardError(message);
+  AwaitPerson();
+  ShowFatalError(message);
+}
+
 // Both locks, or the message of a refused start. A folder that refuses the lock file does not
 // keep an old answer: nobody can be running there, so result.txt is emptied if it can be.
 std::optional<std::string> TakeLocks(const std::string& folder) {
@@ -70,6 +79,7 @@ Ending RunInWindow(std::unique_ptr<StatusWindow>& window, const std::string& pro
   }
   g_error_file = JoinPath(folder, kErrorFileName);
   RemoveFile(g_error_file);
+  PrepareReportFile(folder, kErrorFileName);
   std::unique_ptr<ScannerLibrary> scanner = NewVendorScannerLibrary();
   return PerformRun({*window, *scanner, SystemClock(), folder, command.options, command.mistake});
 }
@@ -91,7 +101,7 @@ Ending Run() {
 
 int Main() {
   SetLanguage(UserLanguage());
-  ReportFaults(Report, {static_cast<int>(Ending::kLibraryCrashed), static_cast<int>(Ending::kError),
+  ReportFaults(ReportFault, {static_cast<int>(Ending::kLibraryCrashed), static_cast<int>(Ending::kError),
                         static_cast<int>(Ending::kLibraryHung)});
   try {
     return static_cast<int>(Run());

@@ -134,6 +134,17 @@ case_work_folder() {
       folder=$work expect 0 '2\r\n\r\n'
     done
   done
+  # Any folder name: Greek, which the Russian code page cannot spell, for the working folder and
+  # the database; and %NAME% from the environment, as a shortcut writes it.
+  local greek="$top/Ελένη φάκελος"
+  mkdir "$greek"
+  cp "$top/staff.bin" "$greek/Ελένη.bin"
+  QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5 run "-WORKDIR:$(native "$greek")" -CVERIMATCH -MFILE:Ελένη.bin -CONTROL:g
+  folder=$greek expect 0 '2\r\ng\r\n'
+  folder=$greek expect_outputs
+  QVL_DESK=$(native "$top") QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5 \
+    run "-WORKDIR:%QVL_DESK%${sep}рабочая папка" -CVERIMATCH "-MFILE:%QVL_DESK%${sep}staff.bin" -CONTROL:e
+  folder=$work expect 0 '2\r\ne\r\n'
   # Working folders that do not mean one thing: nothing is touched, and the message says why.
   touch "$folder/file.bin"
   while IFS="|" read -r switches english in_russian; do

@@ -71,7 +71,12 @@ std::string Quoted(const std::string& argument) {
 
 }  // namespace
 
-std::string CommandLineTail() {
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+std::string CommandLineTail(bool) {
   // /proc/self/cmdline holds the arguments, each ending in a zero byte; the first is the
   // program itself.
   std::ifstream in("/proc/self/cmdline", std::ios::binary);

@@ -117,7 +117,17 @@ PathKind KindOfPath(const std::string& path) {
   return PathKind::kRelative;
 }
 
-std::string CommandLineTail() {
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+  std::wstring wide = Widen(name);
+  DWORD size = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::wstring value(size, L'\0');
+  DWORD length = GetEnvironmentVariableW(wide.c_str(), value.data(), size);
+  value.resize(length < size ? length : 0);
+  return Narrow(value);
+}
+
+std::string CommandLineTail(bool unicode) {
   // Skip the program's name the way Windows itself parses it: quoted, or up to a blank.
   std::wstring_view line = GetCommandLineW();
   std::size_t end;
@@ -128,7 +138,7 @@ std::string CommandLineTail() {
     end = line.find_first_of(L" \t");
     if (end == std::wstring_view::npos) end = line.size();
   }
-  return Narrow(line.substr(end), AnsiCodePage());
+  return unicode ? Narrow(line.substr(end)) : Narrow(line.substr(end), AnsiCodePage());
 }
 
 std::string AnsiToPath(std::string_view ansi) {

@@ -33,8 +33,12 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 enum class PathKind { kRelative, kFull, kAnchored };
 PathKind KindOfPath(const std::string& path);
 
-// The arguments after the program's name as one text, in the ANSI code page.
-std::string CommandLineTail();
+// The arguments after the program's name as one text, in the ANSI code page; with `unicode`, in
+// UTF-8 as the system holds it (Windows: UTF-16), for paths, which any alphabet may spell.
+std::string CommandLineTail(bool unicode = false);
+
+// The environment variable `name`, in UTF-8; nullopt when it is not set.
+std::optional<std::string> EnvironmentValue(const std::string& name);
 
 // A file name from the caller's command (ANSI bytes) as a UTF-8 path fragment.
 std::string AnsiToPath(std::string_view ansi);

@@ -266,7 +266,7 @@ RunOptions ParseSwitches(const std::vector<std::string>& arguments, std::string*
 std::string WorkingFolder(const std::string& program_folder, const RunOptions& options) {
   if (!options.work_folder) return program_folder;
   if (options.work_folder->empty()) throw RunError(Say(Message::kBlankWorkFolder));
-  std::string path = AnsiToPath(*options.work_folder);
+  std::string path = *options.work_folder;
   PathKind kind = KindOfPath(path);
   // Windows would resolve these against the caller's own current drive or folder.
   if (kind == PathKind::kAnchored)
@@ -279,9 +279,49 @@ std::string WorkingFolder(const std::string& program_folder, const RunOptions& o
   return path;
 }
 
-Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail) {
+namespace {
+
+// %NAME% replaced by the environment's value where NAME is set, as a shortcut's target is;
+// anything else between percent signs stays as written.
+std::string ExpandEnvironment(const std::string& path) {
+  std::string expanded;
+  std::size_t at = 0;
+  for (std::size_t open; (open = path.find('%', at)) != std::string::npos;) {
+    std::size_t close = path.find('%', open + 1);
+    if (close == std::string::npos) break;
+    std::optional<std::string> value =
+        close > open + 1 ? EnvironmentValue(path.substr(open + 1, close - open - 1)) : std::nullopt;
+    expanded.append(path, at, open - at);
+    expanded += value ? *value : path.substr(open, close - open);
+    at = value ? close + 1 : close;
+  }
+  return expanded + path.substr(at);
+}
+
+// The path values as UTF-8: converted from the ANSI text they were read from, or taken from the
+// full command line.
+void TakePaths(RunOptions& options, const std::optional<RunOptions>& unicode) {
+  if (options.work_folder)
+    options.work_folder = ExpandEnvironment(unicode ? *unicode->work_folder
+                                                    : AnsiToPath(*options.work_folder));
+  options.database_file =
+      ExpandEnvironment(unicode ? unicode->database_file : AnsiToPath(options.database_file));
+}
+
+}  // namespace
+
+Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail,
+                    const std::optional<std::string>& unicode_tail) {
   Command command;
   RunOptions line = ParseSwitches(SplitArguments(command_line_tail), &command.mistake);
+  std::optional<RunOptions> unicode;
+  if (unicode_tail) {
+    std::string ignored;  // the same mistakes as the ANSI text's
+    unicode = ParseSwitches(SplitArguments(*unicode_tail), &ignored);
+    if (static_cast<bool>(unicode->work_folder) != static_cast<bool>(line.work_folder))
+      unicode.reset();  // split otherwise: the ANSI text's own values, converted
+  }
+  TakePaths(line, unicode);
   command.options = line;
   // A -WORKDIR: on the command line makes the working folder's command.txt the one that counts:
   // one left in the shared program folder must never speak for this caller.
@@ -313,6 +353,7 @@ Command TakeCommand(const std::string& program_folder, const std::string& comman
   }
   std::string mistake;
   command.options = ParseSwitches(SplitArguments(text), &mistake);
+  TakePaths(command.options, std::nullopt);
   command.options.quiet = command.options.quiet || line.quiet;
   // Byte for byte as the caller wrote it: in its command.txt's own encoding.
   command.options.control_token = InEncoding(command.options.control_token, encoding);

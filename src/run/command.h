@@ -15,10 +15,10 @@ struct RunOptions {
   bool verify_identify_mode = false;        // -CVERIMATCH
   bool return_focus = false;                // -FOCUS
   std::string control_token;                // -CONTROL:
-  std::string database_file = "match.bin";  // -MFILE:, ANSI bytes
+  std::string database_file = "match.bin";  // -MFILE:, ANSI bytes; UTF-8 from TakeCommand
   double match_level = 3;                   // -LEVEL:
   double timeout_seconds = 120;             // -TIMEOUT:
-  std::optional<std::string> work_folder;   // -WORKDIR:, ANSI bytes; none: the program's
+  std::optional<std::string> work_folder;   // -WORKDIR:, as -MFILE:; none: the program's
   bool quiet = false;                       // -QUIET: no box waits for a person
   std::string unknown_argument;             // the first argument that is no switch
 };
@@ -46,12 +46,14 @@ std::string_view CommandSource(std::string_view command_text, std::string_view c
 std::vector<std::string> SplitArguments(std::string_view source, std::size_t max_args = 10);
 
 // Applies every switch in order; later values override earlier ones; the first argument that
-// is no switch is kept in unknown_argument (ignored, but under -QUIET a mistake: see TakeCommand). A number too large to read, or a -LEVEL: that is no number, is a mistake naming its
+// is no switch is kept in unknown_argument (ignored, but under -QUIET a mistake: see
+// TakeCommand). A number too large to read, or a -LEVEL: that is no number, is a mistake naming its
 // switch: a RunError, or, given `mistake`, the first one said there while every other switch is
 // still read.
 RunOptions ParseSwitches(const std::vector<std::string>& arguments, std::string* mistake = nullptr);
 
-// The folder of the run's files: -WORKDIR: (full, or relative to the program's folder), else
+// The folder of the run's files: -WORKDIR: (a UTF-8 path, full or relative to the program's
+// folder), else
 // the program's folder. A blank one, one relative to the caller's own drive or root (C:x, \x),
 // one that does not exist and one that is a file are RunErrors.
 std::string WorkingFolder(const std::string& program_folder, const RunOptions& options);
@@ -69,6 +71,10 @@ struct Command {
 // one in the program's folder. -QUIET and -WORKDIR: on the command line hold whatever the file
 // says: only the caller that started the program knows how the run is hosted. Under -QUIET an
 // argument that is no switch (a mistyped -QIUET) is a mistake: nobody would see what it did.
-Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail);
+// Path values (-WORKDIR:, -MFILE:) come as UTF-8: from `unicode_tail` (the command line in
+// full, any alphabet) where the command line gives them, with %NAME% replaced by the
+// environment's value where NAME is set, as in a shortcut.
+Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail,
+                    const std::optional<std::string>& unicode_tail = std::nullopt);
 
 }  // namespace qvl

@@ -66,7 +66,7 @@ std::optional<std::string> TakeLocks(const std::string& folder) {
 Ending RunInWindow(std::unique_ptr<StatusWindow>& window, const std::string& program_folder) {
   // Whatever is wrong with the command, what could be read holds: -QUIET, and the folder whose
   // old answer goes before the mistake is reported.
-  Command command = TakeCommand(program_folder, CommandLineTail());
+  Command command = TakeCommand(program_folder, CommandLineTail(), CommandLineTail(true));
   g_quiet = command.options.quiet;
   if (command.folder.empty()) throw RunError(command.mistake);  // no folder is this run's
   std::string folder = command.folder;

@@ -46,7 +46,7 @@ void ReadInputs(const RunContext& context, RunState& state) {
   }
   if (identify) {
     // A shared database by its full path, or a name relative to the working folder.
-    std::string name = AnsiToPath(options.database_file);
+    const std::string& name = options.database_file;
     PathKind kind = KindOfPath(name);
     if (kind == PathKind::kAnchored) {
       throw RunError(Say(Message::kFullPathDatabase, {{"name", name}, {"folder", context.folder}}));

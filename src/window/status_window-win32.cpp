@@ -48,6 +48,8 @@ class Win32Window : public StatusWindow {
   void OnCreate();
   LRESULT OnColorStatic(HDC dc, HWND control);
   HWND CreateLabel(const TwipBox& box, const char* text);
+  HFONT MakeFont(int centipoints) const;
+  void FitInfo();
   static void SetLabel(HWND label, const std::string& text);
   int Scale(int twips) const { return MulDiv(twips, dpi_, 1440); }
 
@@ -55,6 +57,7 @@ class Win32Window : public StatusWindow {
   HWND info_ = nullptr;
   HWND timer_ = nullptr;
   HFONT font_ = nullptr;
+  HFONT smaller_font_ = nullptr;  // the info line's, where its text does not fit at font_'s size
   HWND caller_ = nullptr;  // the window that was active when the program started
   bool hidden_ = false;    // by the focus return
   int dpi_ = 96;
@@ -94,6 +97,8 @@ Win32Window::Win32Window() : caller_(GetForegroundWindow()) {
 Win32Window::~Win32Window() {
   if (hwnd_) DestroyWindow(hwnd_);
   if (font_) DeleteObject(font_);
+  if (smaller_font_) DeleteObject(smaller_font_);
+  UnregisterClassW(kClassName, GetModuleHandleW(nullptr));
 }
 
 LRESULT CALLBACK Win32Window::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -127,9 +132,7 @@ LRESULT Win32Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void Win32Window::OnCreate() {
-  font_ = CreateFontW(-MulDiv(kFontCentipoints, dpi_, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
-                      FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial Narrow");
+  font_ = MakeFont(kFontCentipoints);
   info_ = CreateLabel(kInfoBox, kInitialInfo);
   timer_ = CreateLabel(kTimerBox, kInitialTimer);
 }
@@ -162,7 +165,41 @@ void Win32Window::SetLabel(HWND label, const std::string& text) {
   PeekMessageW(&none, nullptr, kNeverSent, kNeverSent, PM_NOREMOVE);
 }
 
-void Win32Window::ShowInfo(const std::string& text) { SetLabel(info_, text); }
+HFONT Win32Window::MakeFont(int centipoints) const {
+  return CreateFontW(-MulDiv(centipoints, dpi_, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                     RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_SWISS, L"Arial Narrow");
+}
+
+void Win32Window::ShowInfo(const std::string& text) {
+  SetLabel(info_, text);
+  FitInfo();
+}
+
+// The original's size where the text fits, as with Arial Narrow; smaller where it would be cut
+// off, as with the wider font that Windows takes where Arial Narrow (an Office font) is missing.
+void Win32Window::FitInfo() {
+  wchar_t text[1024];
+  GetWindowTextW(info_, text, 1024);
+  RECT box;
+  GetClientRect(info_, &box);
+  HDC dc = GetDC(info_);
+  HFONT fitting = font_;
+  for (int size = kFontCentipoints; size >= kFontCentipoints / 2; size -= 125) {
+    HFONT font = size == kFontCentipoints ? font_ : MakeFont(size);
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT need = {0, 0, box.right, 0};
+    DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    fitting = font;
+    if (need.bottom <= box.bottom) break;
+    if (font != font_ && size - 125 >= kFontCentipoints / 2) DeleteObject(font);
+  }
+  ReleaseDC(info_, dc);
+  SendMessageW(info_, WM_SETFONT, reinterpret_cast<WPARAM>(fitting), TRUE);
+  if (smaller_font_ && smaller_font_ != fitting) DeleteObject(smaller_font_);
+  smaller_font_ = fitting == font_ ? nullptr : fitting;
+}
 
 void Win32Window::ShowTimer(const std::string& text) noexcept {
   try {

@@ -251,10 +251,12 @@ EOF
   unset QVLSIM_CRASH QVLSIM_FAIL QVLSIM_FLAG
   # -QUIET holds over a command.txt left in the program's folder, which no box may wait for;
   # without -QUIET a mistyped switch is ignored, as it always was.
-  printf -- '-TIMEOUT:0 -CONTROL:left' >"$folder/command.txt"
-  QVLSIM_ARRIVE=never run -QUIET
-  expect 2 ''
-  expect_no_box
+  for left in '-TIMEOUT:0 -CONTROL:left|2' '-LEVEL:high -CONTROL:left|1' '-QIUET -CONTROL:left|1'; do
+    printf -- '%s' "${left%|*}" >"$folder/command.txt"
+    QVLSIM_ARRIVE=never run -QUIET
+    expect "${left#*|}" ''
+    expect_no_box
+  done
   rm "$folder/command.txt"
   QVLSIM_ARRIVE=1polls run -CVERIMACH /FOCUS -CONTROL:n
   expect 0 '-1\r\nn\r\n'

@@ -225,6 +225,21 @@ case_bridge_wine() {
   kill -9 $(started_by wine 'qvlbridge\.exe')
   for _ in $(seq 100); do [ -n "$(started_by wine 'qvlcapture\.exe')" ] && sleep 0.1 || break; done
   [ -z "$(started_by wine 'qvlcapture\.exe')" ] || fail "the capture outlived its bridge"
+  # Cancel closes the run's window, the program's own way out (3); a run that cannot close it,
+  # hung in the library, is ended by its Job object 2 s later.
+  local asked
+  for hang in '' image; do
+    start_bridge "cancel$hang" '' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_HANG=$hang
+    (capture '{"mode": "enroll", "timeout": 60}' && echo "$code" >"$top/cancel.code") &
+    asked=$!
+    for _ in $(seq 100); do [ -n "$(started_by "cancel$hang" 'qvlcapture\.exe')" ] && break || sleep 0.1; done
+    sleep 1  # the run is waiting for a finger, or hung in the library
+    curl -s -H "Origin: $page" -X POST "$bridge/v1/cancel" | grep -q '"cancelled":true' || fail "cancel not taken"
+    wait "$asked"
+    code=$(cat "$top/cancel.code")
+    expect_ending window_closed "$([ -z "$hang" ] && echo 3 || echo null)"
+    kill "$bridge_pid"
+  done
   # As the extension's native-messaging host: one framed request of each mode.
   touch "$top/finger"
   local mode body answer

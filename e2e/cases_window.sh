@@ -30,6 +30,7 @@ case_guide() {
   unzip -q "$package" -d "$top/unpacked"
   folder=$top/unpacked/$(basename "$package" .zip)
   here=$(native "$folder")
+  [ -s "$folder/extension/manifest.json" ] || fail "the package has no browser extension"
   # As an integrator builds the C samples.
   cp "$build/sample_caller.exe" "$folder/samples/caller.exe"
   cp "$build/sample_add_record.exe" "$folder/samples/add_record.exe"

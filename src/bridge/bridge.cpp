@@ -39,9 +39,6 @@ HttpAnswer JsonAnswer(int status, const Json& body) {
   return answer;
 }
 
-HttpAnswer Refusal(int status, const std::string& what) {
-  return JsonAnswer(status, {{"error", what}});
-}
 
 // A number field that must be a whole number in [least, most], or absent.
 bool TakeWhole(const Json& body, const char* name, int least, int most, int* value,
@@ -226,6 +223,18 @@ bool IsOrigin(const std::string& origin) {
 }
 
 }  // namespace
+
+HttpAnswer Refusal(int status, const std::string& what) {
+  return JsonAnswer(status, {{"error", what}});
+}
+
+std::string LogLine(const HttpAsk& ask, const HttpAnswer& answer) {
+  auto or_dash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+  return "origin=" + or_dash(ask.origin) + " " + ask.method + " " + ask.target +
+         " mode=" + or_dash(answer.mode) + " ending=" + or_dash(answer.ending) +
+         " status=" + std::to_string(answer.status) +
+         (ask.own_account ? "" : " refused: " + ask.account_refusal);
+}
 
 std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string* error) {
   Json json = Json::parse(text.begin(), text.end(), nullptr, false);

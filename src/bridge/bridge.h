@@ -77,6 +77,12 @@ struct CaptureOutcome {
 using RunCapture = std::function<CaptureOutcome(const CaptureRequest&, int deadline_seconds,
                                                 const CancelFlag& cancel)>;
 
+// A refusal as the page reads it: the status and {"error": what}.
+HttpAnswer Refusal(int status, const std::string& what);
+// The log's line of a request (origin, request, mode, ending, status; never a template or a
+// picture), and why another account's program was refused.
+std::string LogLine(const HttpAsk& ask, const HttpAnswer& answer);
+
 class Bridge {
  public:
   // `library_found` tells /v1/status whether the scanner library lies beside the program.

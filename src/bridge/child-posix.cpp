@@ -104,16 +104,23 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
   return end;
 }
 
+namespace {
+
+// HOME, or, for a program started without it (a service manager, cron), the account's own home
+// from the password database: never a shared folder such as /tmp.
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  const passwd* account = getpwuid(geteuid());
+  return account ? account->pw_dir : "";
+}
+
+}  // namespace
+
 std::string BridgeDataFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state && *state) return JoinPath(state, "qvlbridge");
-  const char* home = std::getenv("HOME");
-  std::string folder = home && *home ? home : "";
-  // Started with no HOME (a service manager, cron): the account's own home, never a shared
-  // folder such as /tmp.
-  if (folder.empty()) {
-    if (const passwd* account = getpwuid(geteuid())) folder = account->pw_dir;
-  }
+  std::string folder = HomeFolder();
   if (folder.empty()) throw RunError("this account has no home folder for qvlbridge's files");
   return JoinPath(JoinPath(JoinPath(folder, ".local"), "state"), "qvlbridge");
 }
@@ -146,12 +153,7 @@ namespace {
 std::string ConfigFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   if (config && *config) return config;
-  const char* home = std::getenv("HOME");
-  std::string folder = home && *home ? home : "";
-  if (folder.empty()) {
-    if (const passwd* account = getpwuid(geteuid())) folder = account->pw_dir;
-  }
-  return JoinPath(folder, ".config");
+  return JoinPath(HomeFolder(), ".config");
 }
 
 }  // namespace

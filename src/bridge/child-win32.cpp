@@ -19,6 +19,7 @@
 #include "base/os.h"
 #include "base/win32_text.h"
 #include "bridge/child.h"
+#include "bridge/peer.h"
 
 namespace qvl {
 namespace {
@@ -161,20 +162,7 @@ std::wstring PrivateFolderSddl(const std::wstring& user) {
 }
 
 bool MakePrivateFolder(const std::string& folder, std::string* error) {
-  HANDLE token = nullptr;
-  std::wstring user;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size ? size : 1);
-    wchar_t* sid = nullptr;
-    if (GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
-      user = sid;
-      LocalFree(sid);
-    }
-    CloseHandle(token);
-  }
+  std::wstring user = OwnAccountSid();
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (user.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
                           PrivateFolderSddl(user).c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {

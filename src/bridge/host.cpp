@@ -94,10 +94,7 @@ int ServeHost(Bridge& bridge, RequestLog& log, std::FILE* in, std::FILE* out) {
   HttpAnswer answer = bridge.Handle(ask);
   Json body = Json::parse(answer.body, nullptr, false);
   Answer(out, answer.status, body.is_discarded() ? Json::object() : body);
-  log.Write("host origin=" + ask.origin + " " + ask.target +
-            " mode=" + (answer.mode.empty() ? "-" : answer.mode) +
-            " ending=" + (answer.ending.empty() ? "-" : answer.ending) +
-            " status=" + std::to_string(answer.status));
+  log.Write("host " + LogLine(ask, answer));
   return 0;
 }
 

@@ -76,14 +76,15 @@ std::optional<std::wstring> UserOf(std::uint64_t pid, std::string* why) {
   return user;
 }
 
-std::wstring OwnAccount() {
+
+}  // namespace
+
+std::wstring OwnAccountSid() {
   Handle token;
   std::optional<std::wstring> user;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token.value)) user = TokenUser(token.value);
   return user.value_or(L"");
 }
-
-}  // namespace
 
 std::optional<bool> ClientIsAccount(const std::wstring& account, int server_port,
                                     int client_port, const AccountCalls& calls, std::string* why) {
@@ -133,7 +134,7 @@ bool ClientIsUnixAccount(int server_port, int client_port, std::string* why) {
 }
 
 bool ClientIsOwnAccount(int server_port, int client_port, std::string* why) {
-  static const std::wstring account = OwnAccount();
+  static const std::wstring account = OwnAccountSid();
   std::optional<bool> own = ClientIsAccount(account, server_port, client_port,
                                             {Connections, UserOf, GetCurrentProcessId()}, why);
   return own ? *own : ClientIsUnixAccount(server_port, client_port, why);

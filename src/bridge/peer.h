@@ -40,6 +40,9 @@ bool ClientIsOwnAccount(int server_port, int client_port, std::string* why);
 std::string PortHolder(int port);
 
 #ifdef _WIN32
+// This process's account, as a string SID ("S-1-5-21-…"); empty when its token cannot be read.
+std::wstring OwnAccountSid();
+
 // The system's answers the account check needs, so that tests can give the ones Wine never
 // gives (another account's process, a process that has gone, a table refused).
 struct AccountCalls {

@@ -98,14 +98,6 @@ std::string Header(const http::request<http::string_body>& request, http::field 
   return found == request.end() ? std::string() : std::string(found->value());
 }
 
-HttpAnswer Refused(int status, const char* what) {
-  HttpAnswer answer;
-  answer.status = status;
-  answer.body = std::string(R"({"error":")") + what + "\"}";
-  answer.headers = {{"Content-Type", "application/json"}};
-  return answer;
-}
-
 void Session::ReadRequest() {
   idle_ = true;
   parser_.emplace();
@@ -121,7 +113,7 @@ void Session::OnHeader(beast::error_code error) {
   idle_ = false;
   started_ = std::chrono::steady_clock::now();
   // A Content-Length over the limit is refused on the headers, before a byte of the body.
-  if (error == http::error::body_limit) return Write(Refused(413, "the request is too large"), false);
+  if (error == http::error::body_limit) return Write(Refusal(413, "the request is too large"), false);
   if (error) return Close();  // gone, too slow, or no HTTP
   const auto& request = parser_->get();
   ask_ = HttpAsk();
@@ -154,7 +146,7 @@ void Session::OnHeader(beast::error_code error) {
 }
 
 void Session::OnBody(beast::error_code error) {
-  if (error == http::error::body_limit) return Write(Refused(413, "the request is too large"), false);
+  if (error == http::error::body_limit) return Write(Refusal(413, "the request is too large"), false);
   if (error) return Close();
   ask_.body = std::move(parser_->get().body());
   std::string path = ask_.target.substr(0, ask_.target.find('?'));
@@ -170,7 +162,7 @@ void Session::RunCapture() {
       try {
         answer = self->server_.bridge().Handle(self->ask_);
       } catch (const std::exception&) {
-        answer = Refused(500, "the capture failed inside qvlbridge");
+        answer = Refusal(500, "the capture failed inside qvlbridge");
       }
       asio::post(self->server_.context(), [self, answer] {
         self->answered_ = true;
@@ -180,7 +172,7 @@ void Session::RunCapture() {
       });
     }).detach();
   } catch (const std::system_error&) {  // no thread to be had: this request is refused
-    return Write(Refused(503, "qvlbridge is too busy"), false);
+    return Write(Refusal(503, "qvlbridge is too busy"), false);
   }
   WatchForClose();
 }
@@ -200,12 +192,7 @@ void Session::WatchForClose() {
 void Session::Write(HttpAnswer answer, bool keep_alive) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                   started_);
-  server_.log().Write(
-      "origin=" + (ask_.origin.empty() ? "-" : ask_.origin) + " " + ask_.method + " " +
-      ask_.target + " mode=" + (answer.mode.empty() ? "-" : answer.mode) +
-      " ending=" + (answer.ending.empty() ? "-" : answer.ending) +
-      " status=" + std::to_string(answer.status) + " ms=" + std::to_string(ms.count()) +
-      (ask_.own_account ? "" : " refused: " + ask_.account_refusal));
+  server_.log().Write(LogLine(ask_, answer) + " ms=" + std::to_string(ms.count()));
   auto response =
       std::make_shared<http::response<http::string_body>>(static_cast<http::status>(answer.status), 11);
   response->set(http::field::server, "qvlbridge");

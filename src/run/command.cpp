@@ -218,33 +218,32 @@ bool ApplySwitch(const std::string& argument, RunOptions& options) {
     if (upper.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
     return std::string_view(argument).substr(prefix.size());
   };
-  if (upper == "-CVERIFY") options.verify_mode = true;
-  if (upper == "-CMATCH") options.identify_mode = true;
-  if (upper == "-CVERIMATCH") options.verify_identify_mode = true;
-  if (auto value = value_of("-CONTROL:")) options.control_token = TrimSpaces(*value);
-  if (auto value = value_of("-MFILE:")) options.database_file = TrimSpaces(*value);
-  if (auto value = value_of("-LEVEL:")) {
+  bool* flag = upper == "-CVERIFY"      ? &options.verify_mode
+               : upper == "-CMATCH"     ? &options.identify_mode
+               : upper == "-CVERIMATCH" ? &options.verify_identify_mode
+               : upper == "-FOCUS"      ? &options.return_focus
+               : upper == "-QUIET"      ? &options.quiet
+                                        : nullptr;
+  if (flag) {
+    *flag = true;
+  } else if (auto value = value_of("-CONTROL:")) {
+    options.control_token = TrimSpaces(*value);
+  } else if (auto value = value_of("-MFILE:")) {
+    options.database_file = TrimSpaces(*value);
+  } else if (auto value = value_of("-LEVEL:")) {
     // Read as 0 it would be the loosest match of all: a person could pass as someone else.
     if (!BeginsWithNumber(*value)) {
       throw RunError(Say(Message::kLevelNotANumber, {{"value", TrimSpaces(*value)}}));
     }
     options.match_level = SwitchNumber("-LEVEL:", *value);
-  }
-  if (auto value = value_of("-TIMEOUT:"))
+  } else if (auto value = value_of("-TIMEOUT:")) {
     options.timeout_seconds = SwitchNumber("-TIMEOUT:", *value);
-  if (upper == "-FOCUS") options.return_focus = true;
-  if (auto value = value_of("-WORKDIR:")) options.work_folder = std::string(TrimSpaces(*value));
-  if (upper == "-QUIET") options.quiet = true;
-  constexpr std::string_view kFlags[] = {"-CVERIFY", "-CMATCH", "-CVERIMATCH", "-FOCUS", "-QUIET"};
-  constexpr std::string_view kValues[] = {"-CONTROL:", "-MFILE:", "-LEVEL:", "-TIMEOUT:",
-                                          "-WORKDIR:"};
-  for (std::string_view flag : kFlags) {
-    if (upper == flag) return true;
+  } else if (auto value = value_of("-WORKDIR:")) {
+    options.work_folder = std::string(TrimSpaces(*value));
+  } else {
+    return false;
   }
-  for (std::string_view prefix : kValues) {
-    if (value_of(prefix)) return true;
-  }
-  return false;
+  return true;
 }
 
 }  // namespace

@@ -98,11 +98,13 @@ case_bridge_http() {
   for _ in $(seq 100); do curl -s "$bridge/v1/status" | grep -q '"capture_running":false' && break || sleep 0.1; done
   curl -sf "$bridge/v1/status" | grep -q '"library_found":true' || fail "no status after all that"
   expect_no_runs
-  # Started at logon, and no longer; a settings file it cannot read is said in its log.
-  local entry=$top/config/autostart/qvlbridge.desktop
-  XDG_CONFIG_HOME=$top/config "$top/small/qvlbridge" -INSTALL && grep -qx "Exec=$top/small/qvlbridge" "$entry" ||
+  # Started at logon, from a folder whose name has a blank, and no longer; a settings file it
+  # cannot read is said in its log.
+  local entry=$top/config/autostart/qvlbridge.desktop desk="$top/my desk"
+  mkdir "$desk" && cp "$top/small/qvlbridge" "$desk/"
+  XDG_CONFIG_HOME=$top/config "$desk/qvlbridge" -INSTALL && grep -qxF "Exec=\"$desk/qvlbridge\"" "$entry" ||
     fail "no autostart entry: $(cat "$entry")"
-  XDG_CONFIG_HOME=$top/config "$top/small/qvlbridge" -UNINSTALL && [ ! -e "$entry" ] || fail "the entry stays"
+  XDG_CONFIG_HOME=$top/config "$desk/qvlbridge" -UNINSTALL && [ ! -e "$entry" ] || fail "the entry stays"
   # On a fresh account too, where the bridge's folder does not exist yet.
   echo '{"port": "high"}' >"$top/small/qvlbridge.json"
   ! XDG_STATE_HOME=$top/fresh "$top/small/qvlbridge" 2>/dev/null || fail "started with a wrong qvlbridge.json"
@@ -110,7 +112,8 @@ case_bridge_http() {
 }
 
 # Serves the sample portal and its driver from two test origins, of which the bridge is to allow
-# the first ($page); the stand-in's calls are logged in $top/scanner.log.
+# the first ($page, on the host $portal_host: 127.0.0.1 unless set); the stand-in's calls are
+# logged in $top/scanner.log.
 serve_portal() {
   command -v chromium >/dev/null || { echo "SKIPPED: no chromium (apt-get install chromium)"; exit 77; }
   local origin
@@ -121,7 +124,7 @@ serve_portal() {
       "$top/scanner.log" &
     for _ in $(seq 50); do [ -s "$top/$origin.port" ] && break || sleep 0.1; done
   done
-  page=http://127.0.0.1:$(cat "$top/allowed.port")
+  page=http://${portal_host:=127.0.0.1}:$(cat "$top/allowed.port")
 }
 
 # The driver in Chromium (with the flags $@) from each origin, the bridge's address $bridge;
@@ -130,7 +133,8 @@ drive_portal() {
   local origin browser
   for origin in allowed other; do
     chromium --headless=new --no-sandbox --disable-gpu --no-first-run --remote-debugging-port=0 "$@" \
-      "http://127.0.0.1:$(cat "$top/$origin.port")/driver.html?bridge=$bridge$(
+      --host-resolver-rules="MAP $portal_host 127.0.0.1" \
+      "http://$([ $origin = allowed ] && echo "$portal_host" || echo 127.0.0.1):$(cat "$top/$origin.port")/driver.html?bridge=$bridge$(
       [ $origin = other ] && echo '&only=enroll')" </dev/null >/dev/null 2>&1 &
     browser=$!
     for _ in $(seq 900); do [ -s "$top/$origin.report" ] && break || sleep 0.1; done
@@ -163,8 +167,10 @@ case_bridge_browser() {
 
 case_bridge_extension() {
   # The same portal through the package's extension, with qvlbridge as the browser's
-  # native-messaging host, registered by -INSTALL, and no HTTP service at all: the page never
-  # reaches for the port. First the host's own protocol, as a browser speaks it.
+  # native-messaging host, registered by -INSTALL, and no HTTP service at all: the page, a plain
+  # http intranet portal, never reaches for the port. First the host's own protocol, as a browser
+  # speaks it.
+  portal_host=hr.intranet.test
   serve_portal
   install "$top/host"
   cp "$build/qvlbridge" "$top/host/"

@@ -11,21 +11,48 @@ bridge_py() {
 
 case_bridge_guard() {
   local answered started
+  # A desktop's usual descriptor limit: a flood must cost the bridge no more than its slots.
+  ulimit -Sn 1024
   start_bridge guard ', "max_request_bytes": 16777216' QVLSIM_ARRIVE=file:"$top/finger"
-  # Another account's program, with the very headers a page sends, learns nothing.
+  # Another account's program learns nothing and stops nothing, whatever source address and port
+  # it chooses: the bridge's own port on another loopback address, the port of a connection the
+  # owner holds open, an IPv4-mapped source; nor can it take [::1] at the bridge's port.
   if command -v runuser >/dev/null && [ "$(id -u)" = 0 ]; then
-    for target in status capture; do
-      code=$(runuser -u nobody -- curl -s -o /dev/null -w '%{http_code}' -H "Origin: $page" \
-        -H 'Content-Type: application/json' $([ $target = capture ] && echo --data '{"mode":"enroll"}') \
-        "$bridge/v1/$target")
-      [ "$code" = 403 ] || fail "another account's $target got $code"
-    done
-    grep -q 'refused: the program that connected runs as user' "$top/state/qvlbridge/qvlbridge.log" ||
+    local owner forged
+    (capture '{"mode": "enroll", "timeout": 60}' && echo "$code" >"$top/owner.code") &
+    owner=$!
+    wait_for 'the capture to run' 'curl -s "$bridge/v1/status" | grep -q "\"capture_running\":true"'
+    bridge_py 'import socket, sys, time
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+open(sys.argv[2], "w").write(str(s.getsockname()[1])); time.sleep(30)' "$top/owner.port" &
+    wait_for "the owner's open connection" '[ -s "$top/owner.port" ]'
+    forged=$(runuser -u nobody -- python3 "$root/e2e/other_account.py" forge "${bridge##*:}" "$page" "$(cat "$top/owner.port")")
+    [ -z "$forged" ] || fail "another account was answered: $forged"
+    curl -s "$bridge/v1/status" | grep -q '"capture_running":true' || fail "another account cancelled the capture"
+    curl -sf -g "http://[::1]:${bridge##*:}/v1/status" >/dev/null || fail "localhost over ::1 is not answered"
+    touch "$top/finger"
+    wait "$owner"
+    [ "$(cat "$top/owner.code")" = 200 ] || fail "the owner's capture got $(cat "$top/owner.code")"
+    grep -q 'refused: the program that connected runs as user 65534' "$top/state/qvlbridge/qvlbridge.log" ||
       fail "the log does not say why: $(tail -2 "$top/state/qvlbridge/qvlbridge.log")"
+    [ "$(grep -c 'refused: ' "$top/state/qvlbridge/qvlbridge.log")" = 1 ] || fail "one line per connection"
+    rm "$top/finger"
+    # 64 connections held, half trickling a byte a second after a refusal, by another account and
+    # by this one: every request of the owner is answered.
+    for account in nobody root; do
+      runuser -u "$account" -- python3 "$root/e2e/other_account.py" hold "${bridge##*:}" 8 &
+      local holder=$!
+      for _ in $(seq 12); do
+        curl -sf --max-time 3 "$bridge/v1/status" >/dev/null || fail "the owner waited past 3 s under $account's 64"
+        sleep 0.5
+      done
+      wait "$holder"
+    done
   fi
   # 1500 idle connections held open: the status still answers.
   bridge_py '
-import socket, sys, time, urllib.request
+import resource, socket, sys, time, urllib.request
+resource.setrlimit(resource.RLIMIT_NOFILE, (resource.getrlimit(resource.RLIMIT_NOFILE)[1],) * 2)
 held = []
 for _ in range(1500):
     s = socket.socket(); s.connect(("127.0.0.1", int(sys.argv[1]))); held.append(s)
@@ -131,6 +158,12 @@ case_bridge_cancel() {
   for _ in $(seq 100); do kill -0 "$before" 2>/dev/null && sleep 0.1 || break; done
   ! kill -0 "$before" 2>/dev/null || fail "the capture outlived its bridge"
   [ -n "$(find "$top/state" -path '*/runs/*' 2>/dev/null)" ] || fail "nothing was left to remove"
+  # Nor is a folder kept for a live process that only got the same number.
+  local reused
+  sleep 60 &
+  reused=$!
+  mkdir "$top/state/qvlbridge/runs/$reused-$(awk '{print $22}' "/proc/$reused/stat")-1-1"
   start_bridge cancel ''
   expect_no_runs
+  kill "$reused"
 }

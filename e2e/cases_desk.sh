@@ -207,20 +207,21 @@ case_busy_scanner() {
   pid=$first finish
   folder=$top/a expect 0 '-1\r\nfirst\r\n'
   [ -n "$windows" ] && { killed_scanner_lock; return; }
-  # Where the scanner lock lies on Linux: in the user's runtime folder, else in /tmp under a name
-  # of the user's; a blank setting counts as none.
+  # Where the scanner lock lies on Linux: in the user's runtime folder, else in a folder of the
+  # account's own under its home, never where another account can write; a blank setting
+  # counts as none.
   local runtime name file
-  mkdir "$top/xdg"
+  mkdir "$top/xdg" "$top/home"
   while IFS='|' read -r runtime name file; do
-    XDG_RUNTIME_DIR=$runtime QVLCAPTURE_SCANNER_LOCK=$name QVLSIM_ARRIVE=1polls run -CONTROL:l
+    HOME=$top/home XDG_RUNTIME_DIR=$runtime QVLCAPTURE_SCANNER_LOCK=$name QVLSIM_ARRIVE=1polls run -CONTROL:l
     expect 0 '-1\r\nl\r\n'
     [ -e "$file" ] || fail "no scanner lock at $file"
-    rm -f "/tmp/${top##*/}-y-$(id -u).lock"
   done <<EOF
 $top/xdg|${top##*/}-x|$top/xdg/${top##*/}-x.lock
-|${top##*/}-y|/tmp/${top##*/}-y-$(id -u).lock
+|${top##*/}-y|$top/home/.cache/qvlcapture/${top##*/}-y.lock
 $top/xdg||$top/xdg/qvlcapture-scanner.lock
 EOF
+  [ "$(stat -c %a "$top/home/.cache/qvlcapture")" = 700 ] || fail "the lock's folder is open to others"
 }
 
 case_quiet() {

@@ -69,6 +69,16 @@ find_window() {
   return 1
 }
 
+# Waits until the command $2 succeeds, at most $3 seconds (60 unless given): for the very state
+# the next step needs, named in $1, so that a timeout says which step it was.
+wait_for() {
+  local deadline=$((SECONDS + ${3:-60}))
+  until eval "$2"; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "waited ${3:-60} s for $1"
+    sleep 0.1
+  done
+}
+
 # Waits until the window asks for a finger (then the run holds its folder) and prints its id.
 wait_for_prompt() {
   [ -n "$windows" ] && { find_window "$caption" 20; return; }

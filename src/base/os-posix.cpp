@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <locale.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/command_line.h"
 #include "base/error.h"
 #include "base/file.h"
 #include "base/messages.h"
@@ -52,25 +54,6 @@ PathKind KindOfPath(const std::string& path) {
   return !path.empty() && path[0] == '/' ? PathKind::kFull : PathKind::kRelative;
 }
 
-namespace {
-
-// One argument as a Windows command line spells it, so the run splits it back into the same one.
-std::string Quoted(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\r\n\"") == std::string::npos)
-    return argument;
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (char c : argument) {
-    // Backslashes are doubled only before a quote, the closing one included.
-    if (c == '"') quoted.append(backslashes + 1, '\\');
-    backslashes = c == '\\' ? backslashes + 1 : 0;
-    quoted += c;
-  }
-  return quoted.append(backslashes, '\\') + '"';
-}
-
-}  // namespace
-
 std::optional<std::string> EnvironmentValue(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value ? std::optional<std::string>(value) : std::nullopt;
@@ -87,7 +70,7 @@ std::string CommandLineTail(bool) {
     std::size_t end = all.find('\0', begin);
     if (end == std::string::npos) end = all.size();
     if (begin != first) tail += ' ';
-    tail += Quoted(all.substr(begin, end - begin));
+    tail += QuotedArgument(all.substr(begin, end - begin));
     begin = end + 1;
   }
   return tail;
@@ -141,16 +124,30 @@ bool HeldElsewhere(SystemError error) { return error.code == EWOULDBLOCK; }
 
 bool LockFolder(const std::string& folder) { return LockFile(JoinPath(folder, kLockFileName)); }
 
+std::string AccountHome() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  const passwd* account = getpwuid(geteuid());
+  return account && account->pw_dir ? account->pw_dir : "";
+}
+
 bool LockScanner() {
   const char* name = std::getenv("QVLCAPTURE_SCANNER_LOCK");
   if (!name || !*name) name = "qvlcapture-scanner";
-  // The user's own runtime folder where there is one; else /tmp, under a name of the user's.
+  // The user's own runtime folder where there is one; else a folder of the account's own under
+  // its home, never one another account can write: there it could take the name first and keep
+  // every capture busy.
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string path =
-      runtime && *runtime
-          ? JoinPath(runtime, std::string(name) + ".lock")
-          : JoinPath("/tmp", std::string(name) + "-" + std::to_string(getuid()) + ".lock");
-  return LockFile(path);
+  std::string folder = runtime && *runtime ? runtime : "";
+  if (folder.empty()) {
+    folder = JoinPath(JoinPath(AccountHome(), ".cache"), "qvlcapture");
+    std::string parent = folder.substr(0, folder.rfind('/'));
+    mkdir(parent.c_str(), 0700);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+      throw RunError(CreateErrorMessage(folder, LastSystemError()));
+    chmod(folder.c_str(), 0700);
+  }
+  return LockFile(JoinPath(folder, std::string(name) + ".lock"));
 }
 
 namespace {

@@ -77,6 +77,12 @@ bool LockFolder(const std::string& folder);
 // once names a lock of its own in QVLCAPTURE_SCANNER_LOCK.
 bool LockScanner();
 
+#ifndef _WIN32
+// HOME, or, for a program started without it (a service manager, cron), the account's own home
+// from the password database; empty when there is none. Never a shared folder such as /tmp.
+std::string AccountHome();
+#endif
+
 // Whether `path` is a folder (through a link to one too).
 bool IsFolder(const std::string& path);
 

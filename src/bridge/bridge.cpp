@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "base/ending.h"
 #include "base/messages.h"
 #include "bridge/base64.h"
 
@@ -15,13 +16,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-// The exit statuses of qvlcapture, by name, as the page branches on them.
-constexpr int kDeepestJson = 8;
 
-constexpr const char* kEndings[] = {
-    "answered",    "error", "timed_out",       "window_closed",
-    "not_a_print", "busy",  "library_crashed", "picture_not_replaced",
-    "library_hung"};
 
 std::string Lower(std::string text) {
   for (char& c : text) {
@@ -71,9 +66,9 @@ bool TakeBytes(const Json& body, const char* name, std::vector<std::uint8_t>* by
   return true;
 }
 
-// How deeply arrays and objects nest in `text`, counted without parsing it: a body of a million
-// brackets must cost no more than its own bytes.
-int NestingDepth(const std::string& text) {
+}  // namespace
+
+int NestingDepth(std::string_view text) {
   int depth = 0, deepest = 0;
   bool in_string = false, escaped = false;
   for (char c : text) {
@@ -90,6 +85,8 @@ int NestingDepth(const std::string& text) {
   }
   return deepest;
 }
+
+namespace {
 
 // Characters, not bytes: the parser has already refused a string that is not UTF-8.
 std::size_t CodePoints(const std::string& text) {
@@ -168,15 +165,18 @@ std::vector<std::uint8_t> TemplateBytes(const std::vector<std::uint8_t>& text) {
 
 Json Outcome(const CaptureRequest& request, const CaptureOutcome& outcome, int deadline) {
   Json answer;
-  bool known = !outcome.killed && outcome.status >= 0 && outcome.status <= 8;
-  bool answered = !outcome.killed && (outcome.status == 0 || outcome.status == 7);
+  const char* known = outcome.killed ? nullptr : NameOfEnding(outcome.status);
+  bool answered = !outcome.killed && Answered(outcome.status);
   if (outcome.cancelled && !answered) {
     // Closed by the bridge the way a person closes the window; a run that had to be ended
     // instead has no status of its own to show.
-    answer["ending"] = kEndings[3];
-    answer["status"] = outcome.status == 3 ? Json(3) : Json(nullptr);
+    int closed = static_cast<int>(Ending::kWindowClosed);
+    answer["ending"] = NameOfEnding(closed);
+    answer["status"] = outcome.status == closed ? Json(closed) : Json(nullptr);
   } else {
-    answer["ending"] = outcome.killed ? "library_hung" : known ? kEndings[outcome.status] : "error";
+    answer["ending"] = outcome.killed ? NameOfEnding(Ending::kLibraryHung)
+                       : known        ? known
+                                      : NameOfEnding(Ending::kError);
     answer["status"] = outcome.killed ? Json(nullptr) : Json(outcome.status);
   }
   answer["token"] = request.token;
@@ -232,8 +232,7 @@ std::string LogLine(const HttpAsk& ask, const HttpAnswer& answer) {
   auto or_dash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
   return "origin=" + or_dash(ask.origin) + " " + ask.method + " " + ask.target +
          " mode=" + or_dash(answer.mode) + " ending=" + or_dash(answer.ending) +
-         " status=" + std::to_string(answer.status) +
-         (ask.own_account ? "" : " refused: " + ask.account_refusal);
+         " status=" + std::to_string(answer.status);
 }
 
 std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string* error) {
@@ -294,11 +293,8 @@ std::optional<HttpAnswer> Bridge::RefuseEarly(const HttpAsk& ask) const {
   // Another name for this computer's address (DNS rebinding) is another site's page.
   std::string port = ":" + std::to_string(config_.port);
   std::string host = Lower(ask.host);
-  if (host != "127.0.0.1" + port && host != "localhost" + port)
-    return Refusal(403, "the Host header must name 127.0.0.1 or localhost with the bridge's port");
-  // Another user's program (another clerk's session on a terminal server) never takes a print
-  // here: the window would open in this session.
-  if (!ask.own_account) return Refusal(403, "account_not_allowed");
+  if (host != "127.0.0.1" + port && host != "localhost" + port && host != "[::1]" + port)
+    return Refusal(403, "the Host header must name 127.0.0.1, [::1] or localhost with the bridge's port");
   if (ask.origin.empty() || Allowed(ask.origin)) return std::nullopt;
   std::string path = ask.target.substr(0, ask.target.find('?'));
   HttpAnswer refused = Refusal(403, "origin_not_allowed");

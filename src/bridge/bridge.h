@@ -40,9 +40,6 @@ std::optional<BridgeConfig> ParseBridgeConfig(std::string_view json, std::string
 struct HttpAsk {
   std::string method, target, host, origin, content_type, body;
   bool private_network = false;  // Access-Control-Request-Private-Network: true
-  // Whether the program at the other end runs under the service's own account, and if not why.
-  bool own_account = true;
-  std::string account_refusal;
   const void* connection = nullptr;  // which connection asks, so that its going cancels its own
 };
 
@@ -77,17 +74,23 @@ struct CaptureOutcome {
 using RunCapture = std::function<CaptureOutcome(const CaptureRequest&, int deadline_seconds,
                                                 const CancelFlag& cancel)>;
 
+// How deeply arrays and objects nest in `text`, counted without parsing it: a body of a million
+// brackets must cost no more than its own bytes. The API nests two levels; anything deeper than
+// kDeepestJson is no request of ours.
+int NestingDepth(std::string_view text);
+inline constexpr int kDeepestJson = 8;
+
 // A refusal as the page reads it: the status and {"error": what}.
 HttpAnswer Refusal(int status, const std::string& what);
 // The log's line of a request (origin, request, mode, ending, status; never a template or a
-// picture), and why another account's program was refused.
+// picture).
 std::string LogLine(const HttpAsk& ask, const HttpAnswer& answer);
 
 class Bridge {
  public:
   // `library_found` tells /v1/status whether the scanner library lies beside the program.
   Bridge(BridgeConfig config, RunCapture run, std::function<bool()> library_found);
-  // What is refused from the request line and headers alone (Host, Origin, account), before
+  // What is refused from the request line and headers alone (Host, Origin), before
   // any body is read; nullopt when the body may follow.
   std::optional<HttpAnswer> RefuseEarly(const HttpAsk& ask) const;
   HttpAnswer Handle(const HttpAsk& ask);

@@ -91,16 +91,14 @@ int Main(int argc, char** argv) {
   std::string error;
   if (!MakePrivateFolder(data, &error)) return Fail(error);
   RequestLog log(JoinPath(data, "qvlbridge.log"));
-  // A run's folder is named first by its bridge's process id. One whose bridge no longer runs
-  // was left by a bridge that was killed or lost its power: removed, prints included, before
-  // this one listens.
+  // A run's folder is named first by its bridge's process id and start time. One whose bridge no
+  // longer runs was left by a bridge that was killed or lost its power: removed, prints
+  // included, before this one listens.
   std::string runs = JoinPath(data, "runs");
   std::error_code failed;
   for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::u8path(runs), failed)) {
     std::string name = entry.path().filename().u8string();
-    name = name.substr(0, name.find('-'));
-    bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
-    if (number && name.size() < 12 && ProcessRuns(std::stoull(name))) continue;
+    if (BridgeRuns(name.substr(0, name.find('-', name.find('-') + 1)))) continue;
     std::error_code ignored;
     std::filesystem::remove_all(entry.path(), ignored);
     if (ignored) log.Write("cannot remove " + entry.path().u8string() + ": " + ignored.message());

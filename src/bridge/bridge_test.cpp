@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/base64.h"
+#include "bridge/host.h"
 
 namespace qvl {
 namespace {
@@ -30,10 +31,8 @@ class BridgeTest : public testing::Test {
 
   HttpAnswer Ask(const char* method, const char* target, const std::string& body = "",
                  std::string origin = kPortal, std::string host = "127.0.0.1:52180",
-                 bool own_account = true, std::string type = "application/json",
-                 bool private_network = false) {
+                 std::string type = "application/json", bool private_network = false) {
     HttpAsk ask{method, target, host, origin, type, body, private_network};
-    ask.own_account = own_account;
     return bridge.Handle(ask);
   }
   static bool Has(const HttpAnswer& answer, const char* name) {
@@ -66,6 +65,7 @@ TEST_F(BridgeTest, RequestsItRefuses) {
   } cases[] = {
       {"GET", "/v1/status", "", kPortal, "127.0.0.1:52180", 200, true},
       {"GET", "/v1/status", "", "", "localhost:52180", 200, false},  // no page: nothing to allow
+      {"GET", "/v1/status", "", kPortal, "[::1]:52180", 200, true},  // localhost reached over IPv6
       {"GET", "/v1/status", "", kPortal, "evil.example:52180", 403, false},  // DNS rebinding
       {"GET", "/v1/status", "", kPortal, "127.0.0.1:80", 403, false},
       {"OPTIONS", "/v1/capture", "", kPortal, "127.0.0.1:52180", 204, true},
@@ -105,6 +105,8 @@ TEST_F(BridgeTest, RequestsItRefuses) {
        "127.0.0.1:52180", 400, true},
       {"POST", "/v1/capture", R"({"mode":"enroll","x":"[[[[[[[[[[[["})", kPortal, "127.0.0.1:52180",
        200, true},  // brackets inside a string nest nothing
+      {"POST", "/v1/capture", R"({"mode":"enroll","x":"\\","y":[[[[[[[[[]]]]]]]]]})", kPortal,
+       "127.0.0.1:52180", 400, true},  // a string that ends in an escaped backslash ends there
       {"GET", "/v1/status", "", "https://evil.example", "127.0.0.1:52180", 403, true},
       {"POST", "/v1/cancel", "", kPortal, "127.0.0.1:52180", 200, true},
       {"POST", "/v1/cancel", "", "", "127.0.0.1:52180", 403, false},
@@ -124,21 +126,15 @@ TEST_F(BridgeTest, RequestsItRefuses) {
   EXPECT_EQ(asked[2].token, "A-1");
   EXPECT_EQ(deadlines[2], 120 + 150);
   // A text/plain post needs no preflight: any site's form could send one.
-  EXPECT_EQ(Ask("POST", "/v1/capture", R"({"mode":"enroll"})", kPortal, "127.0.0.1:52180", true,
+  EXPECT_EQ(Ask("POST", "/v1/capture", R"({"mode":"enroll"})", kPortal, "127.0.0.1:52180",
                 "text/plain")
                 .status,
             400);
   // Chrome's private-network preflight is answered only when it is asked.
   for (bool asked_for : {false, true}) {
     HttpAnswer answer =
-        Ask("OPTIONS", "/v1/capture", "", kPortal, "127.0.0.1:52180", true, "", asked_for);
+        Ask("OPTIONS", "/v1/capture", "", kPortal, "127.0.0.1:52180", "", asked_for);
     EXPECT_EQ(Has(answer, "Access-Control-Allow-Private-Network"), asked_for);
-  }
-  // A program of another account learns nothing, whatever it writes as its Origin.
-  for (const char* target : {"/v1/status", "/v1/capture"}) {
-    HttpAnswer answer = Ask("GET", target, "", kPortal, "127.0.0.1:52180", false);
-    EXPECT_EQ(answer.status, 403) << target;
-    EXPECT_FALSE(Cors(answer)) << target;
   }
   // A page of another origin learns why from the status, and nothing else.
   EXPECT_EQ(Json::parse(Ask("GET", "/v1/status", "", "https://evil.example").body)["error"],
@@ -222,6 +218,23 @@ TEST_F(BridgeTest, AnswersWithTheRunsEnding) {
   Ask("POST", "/v1/capture", request);
   EXPECT_EQ(status_during_run, 409);
   EXPECT_TRUE(Json::parse(Ask("GET", "/v1/status").body)["capture_running"] == false);
+}
+
+// Any program can start the host: a frame of brackets is refused before it is parsed.
+TEST_F(BridgeTest, HostRefusesADeepFrameUnparsed) {
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  ASSERT_TRUE(WriteFrame(in, std::string(4000, '[') + std::string(4000, ']')));
+  std::rewind(in);
+  RequestLog log(testing::TempDir() + "/host.log");
+  EXPECT_EQ(ServeHost(bridge, log, in, out), 1);
+  std::rewind(out);
+  std::string error;
+  std::optional<std::string> answer = ReadFrame(out, 4096, &error);
+  ASSERT_TRUE(answer) << error;
+  EXPECT_EQ(Json::parse(*answer)["body"]["error"], "the message nests too deep");
+  std::fclose(in);
+  std::fclose(out);
 }
 
 }  // namespace

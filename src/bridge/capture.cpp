@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/ending.h"
 #include "base/error.h"
 #include "base/file.h"
 #include "base/os.h"
@@ -16,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Made empty, under a name no other run of this bridge or another one uses; it begins with the
-// bridge's process id, so that a later bridge knows whose it was.
+// bridge's process id and start time, so that a later bridge knows whose it was.
 std::string FreshFolder(const std::string& runs_folder) {
   static std::atomic<unsigned> counter{0};
   std::error_code error;
@@ -26,7 +27,7 @@ std::string FreshFolder(const std::string& runs_folder) {
   for (;;) {
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     std::string folder =
-        JoinPath(runs_folder, std::to_string(OwnProcessId()) + "-" + std::to_string(stamp) + "-" +
+        JoinPath(runs_folder, OwnProcessStamp() + "-" + std::to_string(stamp) + "-" +
                                   std::to_string(counter++));
     if (fs::create_directory(fs::u8path(folder), error)) return folder;
     if (error)
@@ -82,7 +83,7 @@ CaptureOutcome RunCaptureProgram(const std::string& program, const std::string& 
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   outcome.error_text = text;
-  if (!end.killed && (end.status == 0 || end.status == 7)) {
+  if (!end.killed && Answered(end.status)) {
     outcome.features = BytesIfThere(JoinPath(folder.folder, "feature.txt"));
     outcome.picture = BytesIfThere(JoinPath(folder.folder, "scan.bmp"));
   }

@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <signal.h>
@@ -17,7 +16,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "base/error.h"
@@ -104,23 +105,10 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
   return end;
 }
 
-namespace {
-
-// HOME, or, for a program started without it (a service manager, cron), the account's own home
-// from the password database: never a shared folder such as /tmp.
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home && *home) return home;
-  const passwd* account = getpwuid(geteuid());
-  return account ? account->pw_dir : "";
-}
-
-}  // namespace
-
 std::string BridgeDataFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state && *state) return JoinPath(state, "qvlbridge");
-  std::string folder = HomeFolder();
+  std::string folder = AccountHome();
   if (folder.empty()) throw RunError("this account has no home folder for qvlbridge's files");
   return JoinPath(JoinPath(JoinPath(folder, ".local"), "state"), "qvlbridge");
 }
@@ -137,10 +125,50 @@ bool MakePrivateFolder(const std::string& folder, std::string* error) {
   return !failed;
 }
 
-std::uint64_t OwnProcessId() { return static_cast<std::uint64_t>(getpid()); }
+namespace {
 
-bool ProcessRuns(std::uint64_t pid) {
-  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+// /proc/PID/stat: "pid (comm) state ppid ... starttime (22nd) ..."; comm may hold anything but
+// ends at the last parenthesis.
+struct ProcessStat {
+  std::string comm;
+  char state = 0;
+  std::string start;
+};
+
+std::optional<ProcessStat> StatOf(const std::string& pid) {
+  std::ifstream in("/proc/" + pid + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t open = text.find('('), close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
+  ProcessStat stat;
+  stat.comm = text.substr(open + 1, close - open - 1);
+  std::istringstream fields(text.substr(close + 1));
+  std::string field;
+  fields >> stat.state;
+  for (int number = 4; number <= 22 && fields >> field; ++number) {
+    if (number == 22) stat.start = field;
+  }
+  if (stat.start.empty()) return std::nullopt;
+  return stat;
+}
+
+}  // namespace
+
+std::string OwnProcessStamp() {
+  std::string pid = std::to_string(getpid());
+  std::optional<ProcessStat> stat = StatOf(pid);
+  return pid + "-" + (stat ? stat->start : "0");
+}
+
+bool BridgeRuns(const std::string& stamp) {
+  std::size_t dash = stamp.find('-');
+  std::string pid = stamp.substr(0, dash);
+  if (dash == std::string::npos || pid.empty() ||
+      pid.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  std::optional<ProcessStat> stat = StatOf(pid);
+  return stat && stat->state != 'Z' && stat->comm == "qvlbridge" &&
+         pid + "-" + stat->start == stamp;
 }
 
 void KeepFromChildren(std::uintptr_t handle) {
@@ -153,7 +181,7 @@ namespace {
 std::string ConfigFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   if (config && *config) return config;
-  return JoinPath(HomeFolder(), ".config");
+  return JoinPath(AccountHome(), ".config");
 }
 
 }  // namespace
@@ -181,6 +209,21 @@ bool RegisterHost(const std::string& name, const std::string& manifest, bool ins
 
 void BinaryStandardStreams() {}
 
+namespace {
+
+// The program as one argument of a desktop entry's Exec= line: quoted, with what the quotes
+// reserve escaped, and every backslash doubled once more, as string values are unescaped first.
+std::string ExecQuoted(const std::string& program) {
+  std::string quoted = "\"";
+  for (char c : program) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += "\\\\";
+    quoted += c == '\\' ? std::string("\\\\") : c == '%' ? std::string("%%") : std::string(1, c);
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
 bool StartAtLogon(const std::string& program, bool start, std::string* error) {
   std::string folder = ConfigFolder();
   std::string entry = JoinPath(JoinPath(folder, "autostart"), "qvlbridge.desktop");
@@ -188,7 +231,7 @@ bool StartAtLogon(const std::string& program, bool start, std::string* error) {
   std::error_code ignored;
   std::filesystem::create_directories(JoinPath(folder, "autostart"), ignored);
   std::ofstream out(entry, std::ios::binary | std::ios::trunc);
-  out << "[Desktop Entry]\nType=Application\nName=qvlbridge\nExec=" << program << "\n";
+  out << "[Desktop Entry]\nType=Application\nName=qvlbridge\nExec=" << ExecQuoted(program) << "\n";
   if (!out.flush()) {
     *error = entry;
     return false;

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/error.h"
 #include "base/messages.h"
 #include "base/os.h"
@@ -23,19 +24,6 @@
 
 namespace qvl {
 namespace {
-
-// One argument as the C runtime splits it back.
-std::wstring Quoted(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'"') quoted.append(backslashes + 1, L'\\');
-    backslashes = c == L'\\' ? backslashes + 1 : 0;
-    quoted += c;
-  }
-  return quoted.append(backslashes, L'\\') + L'"';
-}
 
 struct Handle {
   HANDLE value;
@@ -101,8 +89,8 @@ PROCESS_INFORMATION StartInJob(const std::string& program, std::wstring line,
 ChildEnd RunChild(const std::string& program, const std::vector<std::string>& arguments,
                   const std::string& folder, int deadline_seconds, const std::atomic<bool>& cancel,
                   const std::function<void(const std::string&)>& log) {
-  std::wstring line = Quoted(Widen(program));
-  for (const std::string& argument : arguments) line += L" " + Quoted(Widen(argument));
+  std::string line = QuotedArgument(program);
+  for (const std::string& argument : arguments) line += " " + QuotedArgument(argument);
   // Closing the bridge's handle, however the bridge ends, ends the run and its helpers.
   Handle job{CreateJobObjectW(nullptr, nullptr)};
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -113,7 +101,7 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
     CloseHandle(job.value);
     job.value = nullptr;
   }
-  PROCESS_INFORMATION process = StartInJob(program, line, folder, job.value, log);
+  PROCESS_INFORMATION process = StartInJob(program, Widen(line), folder, job.value, log);
   Handle process_handle{process.hProcess}, thread{process.hThread};
   ResumeThread(process.hThread);
   ChildEnd end;
@@ -189,12 +177,37 @@ bool MakePrivateFolder(const std::string& folder, std::string* error) {
   return result == ERROR_SUCCESS;
 }
 
-std::uint64_t OwnProcessId() { return GetCurrentProcessId(); }
+namespace {
 
-bool ProcessRuns(std::uint64_t pid) {
-  Handle process{OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))};
-  if (!process.value) return GetLastError() == ERROR_ACCESS_DENIED;
-  return WaitForSingleObject(process.value, 0) == WAIT_TIMEOUT;
+// The process's creation time, in 100 ns since 1601: with its id, a name no later process has.
+std::string StartOf(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return "0";
+  return std::to_string((static_cast<std::uint64_t>(created.dwHighDateTime) << 32) |
+                        created.dwLowDateTime);
+}
+
+}  // namespace
+
+std::string OwnProcessStamp() {
+  return std::to_string(GetCurrentProcessId()) + "-" + StartOf(GetCurrentProcess());
+}
+
+bool BridgeRuns(const std::string& stamp) {
+  std::string pid = stamp.substr(0, stamp.find('-'));
+  if (pid.empty() || pid.size() > 10 || pid.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  Handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                             static_cast<DWORD>(std::stoull(pid)))};
+  wchar_t path[MAX_PATH];
+  DWORD length = MAX_PATH;
+  if (!process.value || WaitForSingleObject(process.value, 0) != WAIT_TIMEOUT ||
+      pid + "-" + StartOf(process.value) != stamp ||
+      !QueryFullProcessImageNameW(process.value, 0, path, &length))
+    return false;
+  std::wstring name(path, length);
+  name = name.substr(name.find_last_of(L"\\/") + 1);
+  return _wcsicmp(name.c_str(), L"qvlbridge.exe") == 0;
 }
 
 void KeepFromChildren(std::uintptr_t handle) {
@@ -252,7 +265,7 @@ bool StartAtLogon(const std::string& program, bool start, std::string* error) {
                     KEY_SET_VALUE, &key);
   if (result == ERROR_SUCCESS) {
     if (start) {
-      std::wstring value = Quoted(Widen(program));
+      std::wstring value = Widen(QuotedArgument(program));
       result =
           RegSetValueExW(key, L"qvlbridge", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));

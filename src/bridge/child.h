@@ -40,9 +40,11 @@ std::string BridgeDataFolder();
 // files the bridge and its runs create are private too (umask 077). False with `error`.
 bool MakePrivateFolder(const std::string& folder, std::string* error);
 
-// This process's id, and whether the process `pid` still runs.
-std::uint64_t OwnProcessId();
-bool ProcessRuns(std::uint64_t pid);
+// This process as its run folders' names begin: its id and the time it started ("1234-98765"),
+// so that a later process that got the same id is never taken for it.
+std::string OwnProcessStamp();
+// Whether the process of `stamp` still runs (a zombie does not) and is a qvlbridge.
+bool BridgeRuns(const std::string& stamp);
 
 // Registers the native-messaging host manifest `manifest` (named `name`) with every
 // Chromium-family browser for the current user, or removes it (`install` false). Windows: the

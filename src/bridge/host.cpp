@@ -73,6 +73,13 @@ int ServeHost(Bridge& bridge, RequestLog& log, std::FILE* in, std::FILE* out) {
     log.Write("host: " + error);
     return 1;
   }
+  // Checked before it is parsed: any program can start the host with a frame of a million
+  // brackets. The request wraps the page's body one level deeper.
+  if (NestingDepth(*frame) > kDeepestJson + 1) {
+    Answer(out, 400, {{"error", "the message nests too deep"}});
+    log.Write("host: a message that nests too deep");
+    return 1;
+  }
   Json request = Json::parse(*frame, nullptr, false);
   if (!request.is_object() || request.value("type", "") != "request" ||
       !request.contains("origin") || !request["origin"].is_string() ||

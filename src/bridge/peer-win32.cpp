@@ -3,9 +3,11 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -22,23 +24,56 @@ struct Handle {
   }
 };
 
-std::optional<std::vector<TcpSocket>> SystemTcpTable(TCP_TABLE_CLASS kind) {
+TcpState StateOf(DWORD state) {
+  return state == MIB_TCP_STATE_ESTAB    ? TcpState::kEstablished
+         : state == MIB_TCP_STATE_LISTEN ? TcpState::kListening
+                                         : TcpState::kOther;
+}
+
+int PortOf(DWORD port) { return ntohs(static_cast<u_short>(port)); }
+
+// One of the system's tables (IPv4 or IPv6) as its raw rows; nullopt when it refuses.
+std::optional<std::vector<unsigned char>> RawTable(ULONG family, TCP_TABLE_CLASS kind) {
   std::vector<unsigned char> buffer(64 * 1024);
   DWORD size = static_cast<DWORD>(buffer.size());
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
   for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
     buffer.resize(size);
-    result = GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, kind, 0);
+    result = GetExtendedTcpTable(buffer.data(), &size, FALSE, family, kind, 0);
   }
   if (result != NO_ERROR) return std::nullopt;
-  const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  return buffer;
+}
+
+// Both tables, with both ends of every row: a client of this account's may connect through
+// 127.0.0.1 or ::1.
+std::optional<std::vector<TcpSocket>> SystemTcpTable(TCP_TABLE_CLASS kind) {
+  std::optional<std::vector<unsigned char>> v4 = RawTable(AF_INET, kind);
+  if (!v4) return std::nullopt;
   std::vector<TcpSocket> table;
+  const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(v4->data());
   for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
     const MIB_TCPROW_OWNER_PID& row = rows->table[i];
     TcpSocket socket;
-    socket.local_port = ntohs(static_cast<u_short>(row.dwLocalPort));
-    socket.remote_port = ntohs(static_cast<u_short>(row.dwRemotePort));
-    socket.listening = row.dwState == MIB_TCP_STATE_LISTEN;
+    socket.local = Ipv4Endpoint(reinterpret_cast<const std::uint8_t*>(&row.dwLocalAddr),
+                                PortOf(row.dwLocalPort));
+    socket.remote = Ipv4Endpoint(reinterpret_cast<const std::uint8_t*>(&row.dwRemoteAddr),
+                                 PortOf(row.dwRemotePort));
+    socket.state = StateOf(row.dwState);
+    socket.owner = row.dwOwningPid;
+    table.push_back(socket);
+  }
+  // A computer without IPv6 has no such table: its IPv4 one is the whole answer.
+  std::optional<std::vector<unsigned char>> v6 = RawTable(AF_INET6, kind);
+  const auto* rows6 = v6 ? reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(v6->data()) : nullptr;
+  for (DWORD i = 0; rows6 && i < rows6->dwNumEntries; ++i) {
+    const MIB_TCP6ROW_OWNER_PID& row = rows6->table[i];
+    TcpSocket socket;
+    std::memcpy(socket.local.address.data(), row.ucLocalAddr, 16);
+    std::memcpy(socket.remote.address.data(), row.ucRemoteAddr, 16);
+    socket.local.port = PortOf(row.dwLocalPort);
+    socket.remote.port = PortOf(row.dwRemotePort);
+    socket.state = StateOf(row.dwState);
     socket.owner = row.dwOwningPid;
     table.push_back(socket);
   }
@@ -86,19 +121,19 @@ std::wstring OwnAccountSid() {
   return user.value_or(L"");
 }
 
-std::optional<bool> ClientIsAccount(const std::wstring& account, int server_port,
-                                    int client_port, const AccountCalls& calls, std::string* why) {
+std::optional<bool> ClientIsAccount(const std::wstring& account, const Connection& connection,
+                                    const AccountCalls& calls, std::string* why) {
   std::optional<std::vector<TcpSocket>> table = calls.connections();
   if (!table) {
     *why = "the system's TCP table cannot be read";
     return false;
   }
-  std::optional<TcpSocket> own = Listener(*table, server_port);
+  std::optional<TcpSocket> own = Listener(*table, connection.service.port);
   if (!own || own->owner != calls.own_pid) return std::nullopt;
-  std::optional<std::uint64_t> pid = ClientOwner(*table, client_port, server_port);
+  std::optional<std::uint64_t> pid = ClientOwner(*table, connection);
   // Process 0 owns no connection a program could have made.
   if (!pid || *pid == 0) {
-    *why = "no process of this computer connects from port " + std::to_string(client_port);
+    *why = "the system names no one process as the client's end of the connection";
     return false;
   }
   std::optional<std::wstring> user = calls.user_of(*pid, why);
@@ -112,7 +147,7 @@ std::optional<bool> ClientIsAccount(const std::wstring& account, int server_port
 
 // Under Wine the connecting program may be a Linux one, and Wine's table names no owners: the
 // kernel's own table, seen through Wine's Z: drive, names the user as it does on Linux.
-bool ClientIsUnixAccount(int server_port, int client_port, std::string* why) {
+bool ClientIsUnixAccount(const Connection& connection, std::string* why) {
   std::string text;
   for (const char* path : {"Z:\\proc\\net\\tcp", "Z:\\proc\\net\\tcp6"}) {
     std::ifstream file(path, std::ios::binary);
@@ -125,19 +160,20 @@ bool ClientIsUnixAccount(int server_port, int client_port, std::string* why) {
   while (std::getline(status, line) && uid.empty()) {
     if (line.compare(0, 4, "Uid:") == 0) uid = std::to_string(std::stoull(line.substr(4)));
   }
-  std::optional<std::uint64_t> owner = ClientOwner(ParseProcNetTcp(text), client_port, server_port);
+  std::optional<std::uint64_t> owner = ClientOwner(ParseProcNetTcp(text), connection);
   if (uid.empty() || !owner || std::to_string(*owner) != uid) {
-    *why = "the system names no owner of the connection from port " + std::to_string(client_port);
+    *why = owner ? "the program that connected runs as user " + std::to_string(*owner)
+                 : "the system names no one socket as the client's end of the connection";
     return false;
   }
   return true;
 }
 
-bool ClientIsOwnAccount(int server_port, int client_port, std::string* why) {
+bool ClientIsOwnAccount(const Connection& connection, std::string* why) {
   static const std::wstring account = OwnAccountSid();
-  std::optional<bool> own = ClientIsAccount(account, server_port, client_port,
-                                            {Connections, UserOf, GetCurrentProcessId()}, why);
-  return own ? *own : ClientIsUnixAccount(server_port, client_port, why);
+  std::optional<bool> own =
+      ClientIsAccount(account, connection, {Connections, UserOf, GetCurrentProcessId()}, why);
+  return own ? *own : ClientIsUnixAccount(connection, why);
 }
 
 std::string PortHolder(int port) {

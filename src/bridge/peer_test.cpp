@@ -3,6 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,65 +25,178 @@
 namespace qvl {
 namespace {
 
-// 127.0.0.1:29180 listening (root), the service's accepted end (root) and a client of user 65534
-// at port 54178 (0xD3A2); the header, and a line cut short, say nothing.
+// 127.0.0.1:29180 listening (root, 0x71FC); another account's program (65534) bound to
+// 127.0.0.12 with the service's own port as its source, and the service's accepted end of it,
+// which has the same two ports the other way round; a client of user 1000 at 54178 (0xD3A2); one
+// in TIME_WAIT; two rows that both fit 54180; an IPv4-mapped client and one over ::1 in tcp6;
+// a line cut short.
 constexpr char kProcNetTcp[] =
     "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
     "   0: 0100007F:71FC 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 4101 1 0\n"
-    "   1: 0100007F:71FC 0100007F:D3A2 01 00000000:00000000 00:00000000 00000000     0        0 4102 1 0\n"
-    "   2: 0100007F:D3A2 0100007F:71FC 01 00000000:00000000 00:00000000 00000000 65534        0 4103 1 0\n"
-    "   3: 0100007F:D3A3 0100007F:71FC 01 00000000:00000000\n";
+    "   1: 0100007F:71FC 0C00007F:71FC 01 00000000:00000000 00:00000000 00000000     0        0 4102 1 0\n"
+    "   2: 0C00007F:71FC 0100007F:71FC 01 00000000:00000000 00:00000000 00000000 65534        0 4103 1 0\n"
+    "   3: 0100007F:D3A2 0100007F:71FC 01 00000000:00000000 00:00000000 00000000  1000        0 4104 1 0\n"
+    "   4: 0100007F:D3A3 0100007F:71FC 06 00000000:00000000 00:00000000 00000000     0        0 0 1 0\n"
+    "   5: 0100007F:D3A4 0100007F:71FC 01 00000000:00000000 00:00000000 00000000  1000        0 4105 1 0\n"
+    "   6: 0100007F:D3A4 0100007F:71FC 01 00000000:00000000 00:00000000 00000000 65534        0 4106 1 0\n"
+    "   7: 0100007F:D3A7 0100007F:71FC 01 00000000:00000000\n";
 constexpr char kProcNetTcp6[] =
-    "   0: 0000000000000000FFFF00000100007F:D3A4 0000000000000000FFFF00000100007F:71FC 01 "
-    "00000000:00000000 00:00000000 00000000  1000        0 4104 1 0\n";
+    "   0: 0000000000000000FFFF00003C00007F:D3A5 0000000000000000FFFF00000100007F:71FC 01 "
+    "00000000:00000000 00:00000000 00000000 65534        0 4107 1 0\n"
+    "   1: 00000000000000000000000001000000:D3A6 00000000000000000000000001000000:71FC 01 "
+    "00000000:00000000 00:00000000 00000000  1000        0 4108 1 0\n";
 
-TEST(ClientOwner, TheClientsEndOfTheConnection) {
-  std::vector<TcpSocket> table = ParseProcNetTcp(std::string(kProcNetTcp) + kProcNetTcp6);
-  const std::tuple<int, int, std::optional<std::uint64_t>> cases[] = {
-      {54178, 29180, 65534},      // not the accepted end's root
-      {54180, 29180, 1000},       // through an IPv6 socket
-      {54179, 29180, std::nullopt},  // its line was cut short
-      {54178, 29181, std::nullopt}};
-  for (const auto& [client, server, owner] : cases)
-    EXPECT_EQ(ClientOwner(table, client, server), owner) << client << " -> " << server;
+Endpoint V4(std::uint8_t last, int port) {
+  const std::uint8_t address[4] = {127, 0, 0, last};
+  return Ipv4Endpoint(address, port);
+}
+Endpoint Loopback6(int port) {
+  Endpoint endpoint;
+  endpoint.address[15] = 1;
+  endpoint.port = port;
+  return endpoint;
+}
+
+// Whose each connection is, as the table says; the same rows serve the Windows lookup below.
+const struct {
+  Connection connection;
+  std::optional<std::uint64_t> owner;
+} kOwners[] = {
+    {{V4(1, 29180), V4(12, 29180)}, 65534},  // never the service's own end, root's
+    {{V4(1, 29180), V4(1, 54178)}, 1000},
+    {{V4(1, 29180), V4(1, 54179)}, std::nullopt},  // in TIME_WAIT
+    {{V4(1, 29180), V4(1, 54180)}, std::nullopt},  // two rows fit: nobody can say whose
+    {{V4(1, 29180), V4(60, 54181)}, 65534},         // an IPv6 socket that reached 127.0.0.1
+    {{Loopback6(29180), Loopback6(54182)}, 1000},
+    {{Loopback6(29180), V4(1, 54178)}, std::nullopt},  // the service's end is no IPv4 one
+    {{V4(1, 29180), V4(1, 54183)}, std::nullopt},      // its line was cut short
+};
+
+std::vector<TcpSocket> Table() { return ParseProcNetTcp(std::string(kProcNetTcp) + kProcNetTcp6); }
+
+TEST(ClientOwner, TheOneEstablishedRowOfBothEnds) {
+  std::vector<TcpSocket> table = Table();
+  for (const auto& c : kOwners) {
+    EXPECT_EQ(ClientOwner(table, c.connection), c.owner)
+        << EndpointText(c.connection.client) << " -> " << EndpointText(c.connection.service);
+  }
   ASSERT_TRUE(Listener(table, 29180));
   EXPECT_EQ(Listener(table, 29180)->inode, 4101u);
+  EXPECT_EQ(EndpointText(V4(60, 54181)), "127.0.0.60:54181");
 }
+
+#ifndef _WIN32
+// The kernel's own answers, for this account's real connections: over IPv4, from an IPv6
+// socket to 127.0.0.1, and over ::1; and for a client end that does not exist.
+TEST(ClientIsOwnAccount, RealLoopbackConnections) {
+  struct Ends {
+    int family;
+    const char* client;
+    const char* service;
+  };
+  for (Ends ends : {Ends{AF_INET, "127.0.0.1", "127.0.0.1"}, Ends{AF_INET6, "::ffff:127.0.0.1", "127.0.0.1"},
+                    Ends{AF_INET6, "::1", "::1"}}) {
+    bool v6 = std::strchr(ends.service, ':');
+    int listener = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    address.ss_family = static_cast<sa_family_t>(v6 ? AF_INET6 : AF_INET);
+    inet_pton(address.ss_family, ends.service,
+              v6 ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr)
+                 : static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr));
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+      close(listener);
+      continue;  // no IPv6 on this machine
+    }
+    ASSERT_EQ(listen(listener, 1), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    sockaddr_storage target = address;
+    if (ends.family == AF_INET6 && !v6) {  // 127.0.0.1 as ::ffff:127.0.0.1
+      sockaddr_in6 mapped{};
+      mapped.sin6_family = AF_INET6;
+      mapped.sin6_port = reinterpret_cast<sockaddr_in*>(&address)->sin_port;
+      inet_pton(AF_INET6, ends.client, &mapped.sin6_addr);
+      std::memcpy(&target, &mapped, sizeof mapped);
+      length = sizeof mapped;
+    }
+    int client = socket(ends.family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&target), length), 0) << ends.client;
+    int accepted = accept(listener, nullptr, nullptr);
+    auto end_of = [accepted](bool peer) {
+      sockaddr_storage seen{};
+      socklen_t size = sizeof seen;
+      (peer ? getpeername : getsockname)(accepted, reinterpret_cast<sockaddr*>(&seen), &size);
+      if (seen.ss_family == AF_INET) {
+        auto* in = reinterpret_cast<sockaddr_in*>(&seen);
+        return Ipv4Endpoint(reinterpret_cast<const std::uint8_t*>(&in->sin_addr), ntohs(in->sin_port));
+      }
+      auto* in = reinterpret_cast<sockaddr_in6*>(&seen);
+      Endpoint endpoint;
+      std::memcpy(endpoint.address.data(), &in->sin6_addr, 16);
+      endpoint.port = ntohs(in->sin6_port);
+      return endpoint;
+    };
+    Connection connection{end_of(false), end_of(true)};
+    std::string why;
+    std::optional<DiagAnswer> kernel = KernelClientUser(connection);
+    EXPECT_TRUE(!kernel || (kernel->found && kernel->uid == geteuid())) << ends.client;
+    EXPECT_EQ(ProcClientUser(connection), geteuid()) << ends.client;
+    EXPECT_TRUE(ClientIsOwnAccount(connection, &why)) << ends.client << ": " << why;
+    Connection nobody = connection;
+    nobody.client.port ^= 1;
+    kernel = KernelClientUser(nobody);
+    EXPECT_TRUE(!kernel || !kernel->found) << ends.client;
+    EXPECT_EQ(ProcClientUser(nobody), std::nullopt) << ends.client;
+    EXPECT_FALSE(ClientIsOwnAccount(nobody, &why)) << ends.client;
+    for (int fd : {client, accepted, listener}) close(fd);
+  }
+}
+#endif
 
 #ifdef _WIN32
 // What the system may answer, Windows' answers that Wine never gives included.
 std::optional<std::vector<TcpSocket>> g_table;
 std::optional<std::wstring> g_user;
-std::optional<std::vector<TcpSocket>> Table() { return g_table; }
-std::optional<std::wstring> User(std::uint64_t, std::string* why) {
+std::optional<std::vector<TcpSocket>> GivenTable() { return g_table; }
+std::optional<std::wstring> User(std::uint64_t pid, std::string* why) {
   if (!g_user) *why = "access denied";
-  return g_user;
+  // The table's users as processes: 1040 is this account's, 65574 another's.
+  return pid == 65574 ? std::optional<std::wstring>(L"S-1-5-21-1-2-3-1002") : g_user;
 }
 
 TEST(ClientIsAccount, OnlyAProcessOfThisAccount) {
   const std::wstring me = L"S-1-5-21-1-2-3-1001";
-  std::vector<TcpSocket> rows = {{29180, 0, true, 40, 0}, {54178, 29180, false, 77, 0},
-                                 {54179, 29180, false, 0, 0}};
-  std::vector<TcpSocket> no_owners = {{29180, 0, true, 0, 0}, {54178, 29180, false, 0, 0}};
+  std::vector<TcpSocket> rows = Table(), no_owners = Table();
+  for (TcpSocket& row : rows) row.owner += 40;  // the listener's: this process, 40
+  for (TcpSocket& row : no_owners) row.owner = 0;
+  TcpSocket unowned = rows[3];  // process 0: a connection nobody owns
+  unowned.local.port = 54190;
+  unowned.owner = 0;
+  rows.push_back(unowned);
+  for (const auto& c : kOwners) {
+    g_table = rows;
+    g_user = me;
+    std::string why;
+    std::optional<bool> own = ClientIsAccount(me, c.connection, {GivenTable, User, 40}, &why);
+    EXPECT_EQ(own, c.owner == 1000u) << EndpointText(c.connection.client) << " " << why;
+  }
   const struct {
     std::optional<std::vector<TcpSocket>> table;
     std::optional<std::wstring> user;
     int client;
     std::optional<bool> own;
   } cases[] = {
-      {rows, me, 54178, true},
-      {rows, L"S-1-5-21-1-2-3-1002", 54178, false},  // another clerk on the terminal server
-      {rows, std::nullopt, 54178, false},            // another account's process refuses a look
-      {rows, me, 54179, false},                      // process 0: a connection nobody owns
-      {rows, me, 54177, false},                      // gone before it was looked up
-      {std::nullopt, me, 54178, false},              // the table refused
-      {no_owners, me, 54178, std::nullopt},          // Wine: a table without owners
+      {rows, std::nullopt, 54178, false},    // another account's process refuses a look
+      {rows, me, 54190, false},              // process 0
+      {std::nullopt, me, 54178, false},      // the table refused
+      {no_owners, me, 54178, std::nullopt},  // Wine: a table without owners
   };
   for (const auto& c : cases) {
     g_table = c.table;
     g_user = c.user;
     std::string why;
-    std::optional<bool> own = ClientIsAccount(me, 29180, c.client, {Table, User, 40}, &why);
+    std::optional<bool> own =
+        ClientIsAccount(me, {V4(1, 29180), V4(1, c.client)}, {GivenTable, User, 40}, &why);
     EXPECT_EQ(own, c.own) << c.client << " " << why;
     EXPECT_EQ(why.empty(), own != false) << c.client;
   }

@@ -5,6 +5,7 @@
 #include "bridge/server.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <list>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "bridge/child.h"
@@ -45,7 +47,8 @@ class Session : public std::enable_shared_from_this<Session> {
  public:
   Session(tcp::socket socket, Server& server) : stream_(std::move(socket)), server_(server) {}
   void ReadRequest();
-  // Waiting for a request's headers: what may be closed to make room for a new connection.
+  // Waiting for a request's headers, or answered and closing: what may be closed to make room
+  // for a new connection.
   bool Idle() const { return idle_; }
   void Close() {
     beast::error_code ignored;
@@ -60,6 +63,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void WatchForClose();
   void Write(HttpAnswer answer, bool keep_alive);
   void Linger();
+  void Drain();
 
   beast::tcp_stream stream_;
   Server& server_;
@@ -74,24 +78,43 @@ class Session : public std::enable_shared_from_this<Session> {
 
 class Server {
  public:
-  Server(Bridge& bridge, RequestLog& log) : bridge_(bridge), log_(log), acceptor_(context_) {}
+  Server(Bridge& bridge, RequestLog& log)
+      : bridge_(bridge), log_(log), ipv4_(context_), ipv6_(context_), ipv6_retry_(context_) {}
   void Run();
   Bridge& bridge() { return bridge_; }
   RequestLog& log() { return log_; }
   asio::io_context& context() { return context_; }
 
  private:
+  beast::error_code Bind(tcp::acceptor& acceptor, const tcp::endpoint& endpoint);
   void Listen();
-  void Accept();
+  void HoldIpv6(bool said);
+  void Accept(tcp::acceptor& acceptor);
   void Admit(tcp::socket socket);
+  void Refused(const std::string& why);
 
   Bridge& bridge_;
   RequestLog& log_;
   asio::io_context context_;
-  tcp::acceptor acceptor_;
+  tcp::acceptor ipv4_, ipv6_;
+  asio::steady_timer ipv6_retry_;
   std::list<std::weak_ptr<Session>> sessions_;  // oldest first
   std::chrono::milliseconds backoff_{0};
+  std::set<std::string> refused_said_;
 };
+
+// 127.0.0.1 as ::ffff:127.0.0.1, as the connection tables compare it.
+Endpoint ToEndpoint(const tcp::endpoint& endpoint) {
+  if (endpoint.address().is_v4()) {
+    asio::ip::address_v4::bytes_type bytes = endpoint.address().to_v4().to_bytes();
+    return Ipv4Endpoint(bytes.data(), endpoint.port());
+  }
+  Endpoint converted;
+  asio::ip::address_v6::bytes_type bytes = endpoint.address().to_v6().to_bytes();
+  std::copy(bytes.begin(), bytes.end(), converted.address.begin());
+  converted.port = endpoint.port();
+  return converted;
+}
 
 std::string Header(const http::request<http::string_body>& request, http::field field) {
   auto found = request.find(field);
@@ -125,11 +148,6 @@ void Session::OnHeader(beast::error_code error) {
   auto private_network = request.find("Access-Control-Request-Private-Network");
   ask_.private_network = private_network != request.end() && private_network->value() == "true";
   ask_.connection = this;
-  beast::error_code unknown;
-  tcp::endpoint local = stream_.socket().local_endpoint(unknown),
-                remote = stream_.socket().remote_endpoint(unknown);
-  ask_.own_account =
-      !unknown && ClientIsOwnAccount(local.port(), remote.port(), &ask_.account_refusal);
   // Refused on the headers alone: nothing of a body is read for a program it is not meant for.
   if (std::optional<HttpAnswer> refused = server_.bridge().RefuseEarly(ask_))
     return Write(*refused, false);
@@ -210,65 +228,120 @@ void Session::Write(HttpAnswer answer, bool keep_alive) {
 }
 
 // Closed only once the client has our answer: a close with its unread body pending would reset
-// the connection, and the answer with it.
+// the connection, and the answer with it. One deadline for all of it, however the client
+// trickles.
 void Session::Linger() {
+  idle_ = true;  // answered: it may make room for a new connection like one that never asked
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
   stream_.expires_after(kLingerTime);
+  Drain();
+}
+
+void Session::Drain() {
   stream_.async_read_some(asio::buffer(scratch_),
                           [self = shared_from_this()](beast::error_code error, std::size_t) {
                             if (error) return self->Close();
-                            self->Linger();
+                            self->Drain();
                           });
 }
 
-void Server::Listen() {
-  tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"),
-                         static_cast<unsigned short>(bridge_.config().port));
-  for (bool said = false;; said = true) {
-    beast::error_code error;
-    acceptor_.open(endpoint.protocol(), error);
+beast::error_code Server::Bind(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
+  beast::error_code error;
+  acceptor.open(endpoint.protocol(), error);
 #ifdef _WIN32
-    // Nobody binds the port over ours, not even a program of this account.
-    using exclusive = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
-    if (!error) acceptor_.set_option(exclusive(true), error);
+  // Nobody binds the port over ours, not even a program of this account.
+  using exclusive = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+  if (!error) acceptor.set_option(exclusive(true), error);
 #else
-    // A restarted bridge takes its port back at once from its own last connections.
-    if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+  // A restarted bridge takes its port back at once from its own last connections.
+  if (!error) acceptor.set_option(asio::socket_base::reuse_address(true), error);
 #endif
-    if (!error) acceptor_.bind(endpoint, error);
-    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+  if (!error && endpoint.address().is_v6()) acceptor.set_option(asio::ip::v6_only(true), error);
+  if (!error) acceptor.bind(endpoint, error);
+  if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+  beast::error_code ignored;
+  if (error) acceptor.close(ignored);
+  return error;
+}
+
+void Server::Listen() {
+  int port = bridge_.config().port;
+  tcp::endpoint endpoint(asio::ip::address_v4::loopback(), static_cast<unsigned short>(port));
+  for (bool said = false;; said = true) {
+    beast::error_code error = Bind(ipv4_, endpoint);
     if (!error) break;
     // Under fast user switching another session's bridge may hold the port: the session at the
     // console gets it once the other lets go. Anything else holding it is named for support.
     if (!said)
-      log_.Write("cannot listen on 127.0.0.1:" + std::to_string(bridge_.config().port) + ": " +
-                 error.message() + "; held by " + PortHolder(bridge_.config().port) +
-                 "; trying again every 3 s");
-    acceptor_.close(error);
+      log_.Write("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + error.message() +
+                 "; held by " + PortHolder(port) + "; trying again every 3 s");
     std::this_thread::sleep_for(std::chrono::seconds(3));
   }
-  KeepFromChildren(static_cast<std::uintptr_t>(acceptor_.native_handle()));
-  log_.Write("listening on 127.0.0.1:" + std::to_string(bridge_.config().port));
+  KeepFromChildren(static_cast<std::uintptr_t>(ipv4_.native_handle()));
+  log_.Write("listening on 127.0.0.1:" + std::to_string(port));
+  Accept(ipv4_);
+  HoldIpv6(false);
 }
 
-void Server::Accept() {
-  acceptor_.async_accept([this](beast::error_code error, tcp::socket socket) {
+// Browsers try ::1 first for localhost: a program holding the port there would get the page's
+// requests. Held as 127.0.0.1 is, while serving goes on over 127.0.0.1.
+void Server::HoldIpv6(bool said) {
+  int port = bridge_.config().port;
+  beast::error_code error =
+      Bind(ipv6_, tcp::endpoint(asio::ip::address_v6::loopback(), static_cast<unsigned short>(port)));
+  if (!error) {
+    KeepFromChildren(static_cast<std::uintptr_t>(ipv6_.native_handle()));
+    log_.Write("listening on [::1]:" + std::to_string(port));
+    return Accept(ipv6_);
+  }
+  // A computer without IPv6 has no ::1 for anyone to take.
+  if (error == asio::error::address_family_not_supported ||
+      error == boost::system::errc::address_not_available) {
+    log_.Write("no IPv6 loopback address here (" + error.message() + "): 127.0.0.1 alone");
+    return;
+  }
+  if (!said)
+    log_.Write("cannot listen on [::1]:" + std::to_string(port) + ": " + error.message() +
+               "; held by " + PortHolder(port) + "; trying again every 3 s");
+  ipv6_retry_.expires_after(std::chrono::seconds(3));
+  ipv6_retry_.async_wait([this](beast::error_code) { HoldIpv6(true); });
+}
+
+void Server::Accept(tcp::acceptor& acceptor) {
+  acceptor.async_accept([this, &acceptor](beast::error_code error, tcp::socket socket) {
     if (!error) {
       backoff_ = std::chrono::milliseconds(0);
       Admit(std::move(socket));
-      return Accept();
+      return Accept(acceptor);
     }
     // Out of descriptors or memory: try again a little later rather than spin.
     backoff_ = std::min(std::chrono::milliseconds(1000),
                         std::max(std::chrono::milliseconds(50), backoff_ * 2));
     auto timer = std::make_shared<asio::steady_timer>(context_, backoff_);
-    timer->async_wait([this, timer](beast::error_code) { Accept(); });
+    timer->async_wait([this, timer, &acceptor](beast::error_code) { Accept(acceptor); });
   });
+}
+
+// Once per program: a flood of one program's connections must not push the log's older lines
+// out.
+void Server::Refused(const std::string& why) {
+  constexpr std::size_t kMostSaid = 256;
+  if (refused_said_.size() < kMostSaid && refused_said_.insert(why).second)
+    log_.Write("refused: " + why + " (its further connections are closed unsaid)");
 }
 
 void Server::Admit(tcp::socket socket) {
   KeepFromChildren(static_cast<std::uintptr_t>(socket.native_handle()));
+  // Another account's program is judged on the connection alone, before a byte is read, and
+  // closed at once: it takes no slot and waits for nothing.
+  beast::error_code unknown, ignored;
+  tcp::endpoint local = socket.local_endpoint(unknown), remote = socket.remote_endpoint(unknown);
+  std::string why = "the connection's ends cannot be read";
+  if (unknown || !ClientIsOwnAccount({ToEndpoint(local), ToEndpoint(remote)}, &why)) {
+    socket.close(ignored);
+    return Refused(why);
+  }
   sessions_.remove_if([](const std::weak_ptr<Session>& session) { return session.expired(); });
   if (sessions_.size() >= kMostConnections) {
     // The oldest connection that has not even sent a request makes room: an idle flood cannot
@@ -294,7 +367,6 @@ void Server::Admit(tcp::socket socket) {
 
 void Server::Run() {
   Listen();
-  Accept();
   for (;;) {
     try {
       context_.run();

@@ -67,7 +67,17 @@ case_bridge_http() {
   capture '{"mode": "enroll", "timeout": 1}'
   expect_ending library_hung null
   [ -z "$(helpers_of stuck)" ] || fail "a killed run's helper lives on"
+  # An answer without a picture of its own (7) still carries the run's template, read from its
+  # files.
+  start_bridge bare '' QVLSIM_ARRIVE=1polls QVLSIM_FAIL=bmp
+  capture '{"mode": "enroll"}'
+  expect_ending picture_not_replaced 7
+  [ "$(python3 -c 'import base64, json, sys; print(len(base64.b64decode(json.load(open(sys.argv[1]))["template"])))' "$top/answer")" = 257 ] &&
+    [ "$(field picture)" = null ] || fail "exit 7 answered $(head -c 300 "$top/answer")"
+  # A descriptor the bridge was started with (a session manager's, say) never reaches a run.
+  exec 9>"$top/leaked"
   start_bridge small ', "max_request_bytes": 1000' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_HELPER=1
+  exec 9>&-
   capture "{\"mode\": \"identify\", \"database\": \"$(head -c 1024 /dev/zero | base64 -w0)\"}"
   [ "$code" = 413 ] || fail "an over-large request got $code"
   (capture '{"mode": "enroll", "timeout": 30, "token": "first"}' && echo "$code" >"$top/first.code") &
@@ -76,6 +86,9 @@ case_bridge_http() {
   code=$(curl -s -o /dev/null -w '%{http_code}' -H "Origin: $page" -H 'Content-Type: application/json' \
     --data '{"mode": "enroll"}' "$bridge/v1/capture")
   [ "$code" = 409 ] || fail "a second capture got $code"
+  local run
+  wait_for "the run's process" 'run=$(started_by small "qvlcapture") && [ -n "$run" ]'
+  ! ls -l "/proc/$run/fd" | grep -E 'leaked|socket:' || fail "the run holds the bridge's descriptors"
   touch "$top/finger"
   wait "$first"
   code=$(cat "$top/first.code")

@@ -211,7 +211,7 @@ case_busy_scanner() {
   # account's own under its home, never where another account can write; a blank setting
   # counts as none.
   local runtime name file
-  mkdir "$top/xdg" "$top/home"
+  mkdir "$top/xdg"
   while IFS='|' read -r runtime name file; do
     HOME=$top/home XDG_RUNTIME_DIR=$runtime QVLCAPTURE_SCANNER_LOCK=$name QVLSIM_ARRIVE=1polls run -CONTROL:l
     expect 0 '-1\r\nl\r\n'

@@ -72,27 +72,29 @@ void WatchCall(const char* call) {
 
 void WatchCalls() {
   KnowOwnThread();
-  std::uint32_t seen_number = 0;
-  const char* seen_call = nullptr;
-  auto seen_since = std::chrono::steady_clock::now();
+  CallWatch watch;
   for (;;) {
     std::this_thread::sleep_for(kWatchPeriod);
     std::uint32_t number = g_call_number.load(std::memory_order_relaxed);
     const char* call = g_call.load(std::memory_order_acquire);
-    auto now = std::chrono::steady_clock::now();
-    // A number only grows as a call begins: the same number with a call at both looks is the
-    // same call, running all along.
-    if (!call || number != seen_number || call != seen_call) {
-      seen_number = number;
-      seen_call = call;
-      seen_since = now;
-    } else if (now - seen_since >= std::chrono::seconds(kLibraryCallSeconds)) {
-      ReportHang(call);
-    }
+    if (watch.Hung(call, number, std::chrono::steady_clock::now())) ReportHang(call);
   }
 }
 
 }  // namespace
+
+bool CallWatch::Hung(const char* call, std::uint32_t number,
+                     std::chrono::steady_clock::time_point now) {
+  // A number only grows as a call begins: the same number with a call at both looks is the
+  // same call, running all along.
+  if (!call || number != seen_number_ || call != seen_call_) {
+    seen_number_ = number;
+    seen_call_ = call;
+    seen_since_ = now;
+    return false;
+  }
+  return now - seen_since_ >= std::chrono::seconds(kLibraryCallSeconds);
+}
 
 void ReportFaults(ShowReport show, FaultEndings endings) {
   g_show = show;

@@ -6,6 +6,7 @@
 // dismiss it. One implementation file per platform (fault-win32.cpp, fault-posix.cpp); fault.cpp
 // decides whom to blame and words the report.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -67,6 +68,19 @@ class LibraryCall {
   ~LibraryCall();
   LibraryCall(const LibraryCall&) = delete;
   LibraryCall& operator=(const LibraryCall&) = delete;
+};
+
+// The watcher's reading of what it sees at each look: the call that runs (or none) and its
+// number, which grows as each call begins. Hung once one call has run under one number for
+// kLibraryCallSeconds: identification makes many short calls that take longer than that in all.
+class CallWatch {
+ public:
+  bool Hung(const char* call, std::uint32_t number, std::chrono::steady_clock::time_point now);
+
+ private:
+  const char* seen_call_ = nullptr;
+  std::uint32_t seen_number_ = 0;
+  std::chrono::steady_clock::time_point seen_since_;
 };
 
 // "text" and "0x1F" (hexadecimal, at least `digits` of them) written into `out` (room for `size`

@@ -55,5 +55,31 @@ TEST(FaultReport, BlamesTheModuleAtTheAddress) {
   EXPECT_STREQ(where, "qvlcapture.exe+0x20");
 }
 
+// Looks four times a second: one call that runs 30 s is hung; a search of short calls, one a
+// record, that takes longer in all is not, nor is a pause between calls.
+TEST(CallWatch, OneCallOverTheLimitAlone) {
+  const struct {
+    const char* name;
+    int calls_per_look;  // how many calls began between two looks
+    const char* call;    // what runs at each look
+    bool hung;
+  } cases[] = {
+      {"one long call", 0, "QvlMatch", true},
+      {"a long search of short calls", 3, "QvlMatch", false},
+      {"nothing running", 0, nullptr, false},
+  };
+  for (const auto& c : cases) {
+    CallWatch watch;
+    std::uint32_t number = 1;
+    auto now = std::chrono::steady_clock::time_point();
+    bool hung = false;
+    for (int look = 0; look < 4 * 40 && !hung; ++look, number += c.calls_per_look) {
+      hung = watch.Hung(c.call, number, now);
+      now += std::chrono::milliseconds(250);
+    }
+    EXPECT_EQ(hung, c.hung) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace qvl

@@ -141,8 +141,8 @@ bool LockScanner() {
   std::string folder = runtime && *runtime ? runtime : "";
   if (folder.empty()) {
     folder = JoinPath(JoinPath(AccountHome(), ".cache"), "qvlcapture");
-    std::string parent = folder.substr(0, folder.rfind('/'));
-    mkdir(parent.c_str(), 0700);
+    for (std::size_t slash = 1; slash != std::string::npos; slash = folder.find('/', slash + 1))
+      mkdir(folder.substr(0, slash).c_str(), 0700);
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
       throw RunError(CreateErrorMessage(folder, LastSystemError()));
     chmod(folder.c_str(), 0700);

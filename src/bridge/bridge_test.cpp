@@ -14,6 +14,12 @@ using Json = nlohmann::json;
 
 constexpr char kPortal[] = "https://hr.example.ru";
 
+std::string Repeated(const std::string& text, int times) {
+  std::string all;
+  while (times-- > 0) all += text;
+  return all;
+}
+
 class BridgeTest : public testing::Test {
  protected:
   BridgeTest()
@@ -99,6 +105,10 @@ TEST_F(BridgeTest, RequestsItRefuses) {
        true},
       {"POST", "/v1/capture", R"({"mode":"enroll","token":")" + std::string(65, 'x') + "\"}",
        kPortal, "127.0.0.1:52180", 400, true},
+      {"POST", "/v1/capture", R"({"mode":"enroll","token":")" + Repeated("Щ", 64) + "\"}",
+       kPortal, "127.0.0.1:52180", 200, true},  // 64 letters, 128 bytes
+      {"POST", "/v1/capture", R"({"mode":"enroll","token":")" + Repeated("Щ", 65) + "\"}",
+       kPortal, "127.0.0.1:52180", 400, true},
       {"POST", "/v1/capture", R"({"mode":"enroll","level":0})", kPortal, "127.0.0.1:52180", 400,
        true},  // below lowest_level: verimatch would match every record
       {"POST", "/v1/capture", R"({"mode":"enroll","x":[[[[[[[[[]]]]]]]]]})", kPortal,
@@ -121,10 +131,10 @@ TEST_F(BridgeTest, RequestsItRefuses) {
     EXPECT_EQ(answer.status, c.status) << c.method << " " << c.target << " " << c.body;
     EXPECT_EQ(Cors(answer), c.cors) << c.method << " " << c.target << " " << c.body;
   }
-  ASSERT_EQ(asked.size(), 3u);  // 600 s, the string of brackets, and the last one
-  EXPECT_EQ(asked[2].stored_template, std::vector<std::uint8_t>(256, 1));
-  EXPECT_EQ(asked[2].token, "A-1");
-  EXPECT_EQ(deadlines[2], 120 + 150);
+  ASSERT_EQ(asked.size(), 4u);  // 600 s, the string of brackets, 64 letters and the last one
+  EXPECT_EQ(asked[3].stored_template, std::vector<std::uint8_t>(256, 1));
+  EXPECT_EQ(asked[3].token, "A-1");
+  EXPECT_EQ(deadlines[3], 120 + 150);
   // A text/plain post needs no preflight: any site's form could send one.
   EXPECT_EQ(Ask("POST", "/v1/capture", R"({"mode":"enroll"})", kPortal, "127.0.0.1:52180",
                 "text/plain")

@@ -92,16 +92,17 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
       closed = now();
     }
     if (now() >= deadline || (closed && now() - *closed >= std::chrono::seconds(kCloseSeconds))) {
-      kill(-pid, SIGKILL);
+      kill(-pid, SIGKILL);  // the run and every helper it started
       waitpid(pid, &status, 0);
       end.killed = true;
       break;
     }
   }
   if (pidfd >= 0) close(pidfd);
+  if (end.killed) return end;
   kill(-pid, SIGKILL);  // whatever the run left behind
   // A run ended by a signal answered nothing, whatever its low bits say.
-  if (!end.killed) end.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  end.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return end;
 }
 

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "base/error.h"
+#include "testing/fakes.h"
 
 namespace qvl {
 namespace {
@@ -53,6 +57,40 @@ TEST(ParseSwitches, FlagsWholeValuesByPrefixLaterWins) {
   options = ParseSwitches({"-LEVEL:high", "-QUIET", "-TIMEOUT:1e999"}, &mistake);
   EXPECT_NE(mistake.find("-LEVEL:high"), std::string::npos) << mistake;
   EXPECT_TRUE(options.quiet);
+}
+
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value);  // "" removes it
+#else
+  *value ? setenv(name, value, 1) : unsetenv(name);
+#endif
+}
+
+// What the command line and command.txt make of each other: %NAME% set or not, and -QUIET
+// written only in the file still makes a mistyped switch a mistake.
+TEST(TakeCommand, EnvironmentNamesAndQuietFromTheFile) {
+  ScopedTempDir dir;
+  std::filesystem::create_directory(dir.File("%QVL_NOT_SET%"));
+  std::filesystem::create_directory(dir.File("set"));
+  SetVariable("QVL_SET_HERE", "set");
+  const struct {
+    std::string line, file, folder, mistake;
+  } cases[] = {
+      {"-WORKDIR:" + dir.File("%QVL_NOT_SET%"), "", dir.File("%QVL_NOT_SET%"), ""},
+      {"-WORKDIR:" + dir.File("%QVL_SET_HERE%"), "", dir.File("set"), ""},
+      {"", "-QUIET -QIUET", dir.path(), "-QIUET"},
+      {"", "-QIUET", dir.path(), ""},  // seen by a person, who sees it did nothing
+  };
+  for (const auto& c : cases) {
+    dir.Write("command.txt", c.file);
+    Command command = TakeCommand(dir.path(), c.line);
+    EXPECT_EQ(command.folder, c.folder) << c.line << c.file << ": " << command.mistake;
+    EXPECT_TRUE(command.mistake.find(c.mistake) != std::string::npos &&
+                c.mistake.empty() == command.mistake.empty())
+        << c.line << c.file << ": " << command.mistake;
+  }
+  SetVariable("QVL_SET_HERE", "");
 }
 
 }  // namespace

@@ -131,7 +131,8 @@ serve_portal() {
   command -v chromium >/dev/null || { echo "SKIPPED: no chromium (apt-get install chromium)"; exit 77; }
   local origin
   mkdir "$top/site"
-  cp "$root/docs/samples/portal.html" "$root/docs/samples/qvlcapture.js" "$root/e2e/browser/driver.html" "$top/site/"
+  cp "$root/docs/samples/portal.html" "$root/docs/samples/qvlcapture.js" "$root/e2e/browser/driver.html" \
+    "$root/e2e/browser/intruder.html" "$top/site/"
   for origin in allowed other; do
     python3 "$root/e2e/browser/serve.py" "$top/$origin.port" "$top/$origin.report" "$top/finger" "$top/site" \
       "$top/scanner.log" &
@@ -148,7 +149,7 @@ drive_portal() {
     chromium --headless=new --no-sandbox --disable-gpu --no-first-run --remote-debugging-port=0 "$@" \
       --host-resolver-rules="MAP $portal_host 127.0.0.1" \
       "http://$([ $origin = allowed ] && echo "$portal_host" || echo 127.0.0.1):$(cat "$top/$origin.port")/driver.html?bridge=$bridge$(
-      [ $origin = other ] && echo '&only=enroll')" </dev/null >/dev/null 2>&1 &
+      [ $origin = other ] && echo '&only=enroll' || echo "&other=$(cat "$top/other.port")")" </dev/null >/dev/null 2>&1 &
     browser=$!
     for _ in $(seq 900); do [ -s "$top/$origin.report" ] && break || sleep 0.1; done
     kill "$browser" 2>/dev/null
@@ -160,7 +161,7 @@ drive_portal() {
 expect_portal() {
   local report
   report=$(cat "$top/allowed.report")
-  [ "$report" = "channel:$1 enroll:answered:-1 picture:280 verify:answered:1 verify:answered:0 identify:answered:3 enroll:timed_out: cancel:window_closed closed:freed" ] ||
+  [ "$report" = "channel:$1 intruder:ignored enroll:answered:-1 picture:280 verify:answered:1 verify:answered:0 identify:answered:3 enroll:timed_out: cancel:window_closed closed:freed" ] ||
     fail "the portal showed: $report"
   [ "$(cat "$top/other.report")" = "channel:undefined enroll:origin_not_allowed: text:Этого сайта нет в списке allowed_origins службы qvlbridge / This site is not in qvlbridge's allowed_origins" ] ||
     fail "another origin read: $(cat "$top/other.report")"
@@ -199,11 +200,12 @@ case_bridge_extension() {
     answer=$(python3 "$root/e2e/browser/ask_host.py" "$origin" "$request" - "$top/host/qvlbridge")
     [[ $answer =~ $want ]] || fail "the host answered $request with $answer"
   done
-  # The page goes mid-capture: the host's input closes, the run ends as a closed window.
+  # The page goes mid-capture: the host's input closes, the run ends as a closed window, long
+  # before its own 60 s (how soon is the benchmarks' business, not a loaded machine's).
   rm "$top/finger"
   started=$(date +%s)
   answer=$(python3 "$root/e2e/browser/ask_host.py" "$page" '{"mode": "enroll", "timeout": 60}' 1 "$top/host/qvlbridge")
-  [[ $answer == *'"ending": "window_closed"'* ]] && [ $(($(date +%s) - started)) -lt 5 ] ||
+  [[ $answer == *'"ending": "window_closed"'* ]] && [ $(($(date +%s) - started)) -lt 30 ] ||
     fail "a closed input: $answer after $(($(date +%s) - started)) s"
   "$top/host/qvlbridge" -INSTALL || fail "-INSTALL failed"
   for browser in google-chrome chromium microsoft-edge yandex-browser; do

@@ -17,7 +17,8 @@ set -u
 cases='
 captured lwe7        timeout lw7          closed lw7           compare lw7
 odd_match lw         command_file lw      cyrillic_folder lwe
-no_template lw7      error_stops lw       wrong_library lw     no_library lw7
+no_template lw7      error_stops lw       error_boxes lw       wrong_library lw
+no_library lw7
 unwritable_folder l  second_run lw        held_picture lw      quoted lw
 crash lw7            languages lwe        qvlsim_arguments l   work_folder lw
 busy_scanner lw      quiet lw             hang lw7             full_disk l

@@ -241,7 +241,7 @@ case_quiet() {
       fail "error.txt holds $(od -An -c "$folder/error.txt" | head -3)"
     grep -qF "qvlcapture: $text" "$top/$stderr" || fail "standard error holds $(cat "$top/$stderr")"
   done <<EOF
-QVLSIM_ARRIVE=never|-TIMEOUT:0|2|$(said 'No print within 0 s. Try again. If a finger was put on the scanner, check its cable and driver (QvlOpenDevice returned 0 ' 'Отпечаток не получен за 0 с. Повторите попытку. Если палец прикладывали, проверьте кабель и драйвер сканера (функция QvlOpenDevice вернула код 0).')
+QVLSIM_ARRIVE=never|-TIMEOUT:0|2|$(said 'No print. Try again. If a finger was put on the scanner, check its cable and driver (QvlOpenDevice returned 0 ' 'Отпечаток не получен. Повторите попытку. Если палец прикладывали, проверьте кабель и драйвер сканера (функция QvlOpenDevice вернула код 0).')
 QVLSIM_ARRIVE=never QVLSIM_FAIL=open|-TIMEOUT:1.5|2|$(said 'No print within 1.5 s. Try again.' 'Отпечаток не получен за 1,5 с. Повторите попытку.')
 QVLSIM_ARRIVE=1polls QVLSIM_FLAG=2|-TIMEOUT:60|4|$(said 'The scanner reported no print: QvlGetImage gave the capture flag 2, not 1.' 'Сканер не передал отпечаток: функция QvlGetImage вернула признак захвата 2 вместо 1.')
 QVLSIM_ARRIVE=never|-CMATCH -MFILE:staff.bin|1|$missing

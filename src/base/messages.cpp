@@ -13,7 +13,8 @@ struct Texts {
 
 // In the order of Message. Every message ends with a full stop, but one that ends with the
 // system's reason, which brings its own (Report adds one where it does not); the fragments that
-// other messages take in (kMatchLevel, kRecordCount, kWindowsError, kTheFile) have none.
+// other messages take in (kMatchLevel, kWindowsError, kTheFile, kUnknownMachine, kUnknownReason,
+// kThisMachine) have none.
 constexpr Texts kTexts[] = {
     {Message::kAlreadyRunning,
      "A capture is already running in {folder}. Wait until it has ended, then try again.",
@@ -37,11 +38,13 @@ constexpr Texts kTexts[] = {
     {Message::kFolderRefusesWriting,
      "{message}. qvlcapture keeps a run's files in its working folder, and that must be a folder "
      "that the user can write to, not under Program Files or on a read-only share. Ask the "
-     "administrator to install qvlcapture in such a folder, or to give it one with -WORKDIR:.",
+     "administrator to install qvlcapture in a folder that the user can write to, or to give it "
+     "such a folder with -WORKDIR:.",
      "{message}. Программа qvlcapture записывает свои файлы в рабочую папку, и у пользователя "
      "должно быть право записи в неё: это не может быть папка в Program Files или сетевая папка, "
-     "открытая только для чтения. Обратитесь к администратору: программу qvlcapture нужно установить в такую папку "
-     "или указать рабочую папку в ключе -WORKDIR:."},
+     "открытая только для чтения. Обратитесь к администратору: программу qvlcapture нужно "
+     "установить в папку, доступную пользователю для записи, или указать такую папку в ключе "
+     "-WORKDIR:."},
     {Message::kWriteAfterClose, "Cannot write {path}: the file is already closed.",
      "Не удалось записать {path}: файл уже закрыт."},
     {Message::kMissingFile, "Cannot read {path}: there is no such file.",
@@ -51,13 +54,16 @@ constexpr Texts kTexts[] = {
     {Message::kTooLargeForMemory, "Cannot read {path}: the file is too large for memory.",
      "Не удалось прочитать {path}: файл не помещается в памяти."},
     {Message::kTemplateTooLong,
-     "{path} is {length} bytes long, but a stored template has at most {size} bytes.",
+     "{path} is {length} bytes long, but a stored template has at most {size} bytes. The file "
+     "must hold one stored template: ask the administrator.",
      "Файл {path} слишком велик для сохранённого шаблона: его размер в байтах — {length}, а "
-     "допустимо не больше {size}."},
+     "допустимо не больше {size}. В файле должен быть один сохранённый шаблон; обратитесь к "
+     "администратору."},
     {Message::kDatabaseTooLarge,
-     "Cannot read the database {path}: {length} bytes do not fit in memory.",
+     "Cannot read the database {path}: {length} bytes do not fit in memory. Close other programs, "
+     "or ask the administrator.",
      "Не удалось прочитать базу отпечатков {path}: она не помещается в памяти (размер в байтах: "
-     "{length})."},
+     "{length}). Закройте другие программы или обратитесь к администратору."},
     {Message::kConversionFailed, "Cannot convert text to code page {code_page}: {reason}",
      "Не удалось преобразовать текст в кодовую страницу {code_page}: {reason}"},
     {Message::kNoProgramFolder, "Cannot find the program's folder: {reason}",
@@ -112,15 +118,14 @@ constexpr Texts kTexts[] = {
      "библиотеку производителя, в которой есть все шесть точек входа."},
     {Message::kLibraryNowhere,
      "The scanner library {name} is neither in the program's folder ({folder}) nor in the system "
-     "folder ({system_folder}). Copy the scanner vendor's {name} into the folder of {program}.",
+     "folder ({system_folder}). Copy the scanner vendor's {name} into the program's folder.",
      "Библиотека сканера {name} не найдена ни в папке программы ({folder}), ни в системной папке "
-     "({system_folder}). Скопируйте {name} производителя сканера в папку, где находится "
-     "{program}."},
+     "({system_folder}). Скопируйте {name} производителя сканера в папку программы."},
     {Message::kLibraryNotOnPath,
      "The scanner library {name} is neither in the program's folder ({folder}) nor on the "
-     "system's library path ({reason}). Copy {name} into the folder of {program}.",
+     "system's library path ({reason}). Copy {name} into the program's folder.",
      "Библиотека сканера {name} не найдена ни в папке программы ({folder}), ни в папках, где "
-     "система ищет библиотеки (ответ системы: {reason}). Скопируйте {name} в папку, где находится {program}."},
+     "система ищет библиотеки (ответ системы: {reason}). Скопируйте {name} в папку программы."},
     {Message::kCannotLoad, "Cannot load the scanner library {path}: {reason}",
      "Не удалось загрузить библиотеку сканера {path}: {reason}"},
     {Message::kLibraryStartFailed,
@@ -208,16 +213,16 @@ constexpr Texts kTexts[] = {
      "пакет драйверов), или скопируйте недостающие библиотеки в папку с библиотекой сканера."},
     {Message::kBlankWorkFolder,
      "-WORKDIR: names no folder. Give the working folder's full path, or a name relative to "
-     "qvlcapture's folder.",
+     "the program's folder.",
      "В ключе -WORKDIR: не указана папка. Укажите полный путь к рабочей папке или путь "
-     "относительно папки qvlcapture."},
+     "относительно папки программы."},
     {Message::kAnchoredWorkFolder,
      "-WORKDIR:{value} depends on the current drive or current folder of the program that starts "
-     "qvlcapture. Give a full path (C:\\Work\\a) or a name relative to qvlcapture's folder "
+     "qvlcapture. Give a full path (C:\\Work\\a) or a name relative to the program's folder "
      "({folder}).",
      "Путь в ключе -WORKDIR:{value} зависит от текущего диска или текущей папки той программы, "
      "которая запускает qvlcapture. Укажите полный путь (C:\\Work\\a) или путь относительно "
-     "папки qvlcapture ({folder})."},
+     "папки программы ({folder})."},
     {Message::kWorkFolderIsFile,
      "-WORKDIR: names the file {path}, not a folder. Name a folder.",
      "В ключе -WORKDIR: указан файл {path}, а не папка. Укажите папку."},
@@ -229,7 +234,7 @@ constexpr Texts kTexts[] = {
      "connection and driver, then try again.",
      "Библиотека сканера {library} перестала отвечать: функция {entry_point} не вернула "
      "управление за {seconds} с. Работа прервана, результат не записан. Проверьте подключение "
-     "сканера и его драйвер и повторите попытку."},
+     "сканера и его драйвер, затем повторите попытку."},
     {Message::kTimedOut,
      "No print within {seconds} s. Try again. If a finger was put on the scanner, check its "
      "cable and driver (QvlOpenDevice returned {status} when the scanner was opened).",
@@ -244,17 +249,28 @@ constexpr Texts kTexts[] = {
      "qvlcapture had not ended after {seconds} seconds, and qvlbridge stopped it. Check the "
      "scanner's connection and driver, then try again.",
      "Программа qvlcapture не завершилась за {seconds} с, и служба qvlbridge остановила её. "
-     "Проверьте подключение сканера и его драйвер и повторите попытку."},
+     "Проверьте подключение сканера и его драйвер, затем повторите попытку."},
     {Message::kUnknownArgument,
      "{argument} is no switch of qvlcapture. It takes -CVERIFY, -CMATCH, -CVERIMATCH, "
      "-CONTROL:, -MFILE:, -LEVEL:, -TIMEOUT:, -FOCUS, -WORKDIR: and -QUIET.",
      "Аргумент {argument} не является ключом qvlcapture. Допустимые ключи: -CVERIFY, -CMATCH, "
      "-CVERIMATCH, -CONTROL:, -MFILE:, -LEVEL:, -TIMEOUT:, -FOCUS, -WORKDIR: и -QUIET."},
     {Message::kPictureNotThisRuns,
-     "The answer in result.txt is this capture's, but scan.bmp is not its picture: another "
-     "program holds the old one, or the disk had no room for the new one.",
-     "Ответ в result.txt относится к этому снятию отпечатка, но scan.bmp — не его снимок: старый "
-     "файл занят другой программой, или на диске не хватило места для нового."},
+     "The answer in result.txt is this capture's, but scan.bmp holds no picture of this "
+     "capture: another program holds the old one, the disk had no room for the new one, or the "
+     "scanner library wrote none. Close the program that holds scan.bmp, or free some disk "
+     "space; if that does not help, check the scanner and its driver.",
+     "Ответ в result.txt относится к этому снятию отпечатка, но в scan.bmp нет снимка этого "
+     "снятия: старый файл занят другой программой, на диске не хватило места для нового или "
+     "библиотека сканера не записала снимок. Закройте программу, которая держит scan.bmp, или "
+     "освободите место на диске; если это не поможет, проверьте сканер и его драйвер."},
+    {Message::kTimedOutAtOnce,
+     "No print. Try again. If a finger was put on the scanner, check its cable and driver "
+     "(QvlOpenDevice returned {status} when the scanner was opened).",
+     "Отпечаток не получен. Повторите попытку. Если палец прикладывали, проверьте кабель и "
+     "драйвер сканера (функция QvlOpenDevice вернула код {status})."},
+    {Message::kUnknownReason, "the system gives no reason", "система не сообщила причину"},
+    {Message::kThisMachine, "this computer's processor", "процессора этого компьютера"},
 };
 
 constexpr bool InMessageOrder() {
@@ -298,13 +314,11 @@ void AppendRussianValue(std::string& out, std::string_view name, std::string_vie
   }
   if (name != "reason" || value.empty()) return void(out.append(value));
   if (!HasCyrillic(value)) {
+    // Whether the system's or a library's, a text in Latin letters is the error's own text.
     constexpr std::string_view kAnswer = "ответ системы: ";
-    if (out.size() >= kAnswer.size() && out.compare(out.size() - kAnswer.size(), kAnswer.size(), kAnswer) == 0) {
-      out.resize(out.size() - 2);
-      out += " на английском языке: ";
-    } else {
-      out += "ответ системы на английском языке: ";
-    }
+    if (out.size() >= kAnswer.size() && out.compare(out.size() - kAnswer.size(), kAnswer.size(), kAnswer) == 0)
+      out.resize(out.size() - kAnswer.size());
+    out += "текст ошибки на английском языке: ";
     return void(out.append(value));
   }
   auto byte = [&](std::size_t i) {

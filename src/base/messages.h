@@ -69,6 +69,9 @@ enum class Message {
   kBridgeStoppedRun,
   kUnknownArgument,
   kPictureNotThisRuns,
+  kTimedOutAtOnce,
+  kUnknownReason,
+  kThisMachine,
   kCount
 };
 

@@ -31,7 +31,8 @@ bool StartsLower(std::string_view text) {
 // that other messages take in end with neither.
 TEST(Messages, EveryTextIsInBothLanguagesWithTheSameBlanksAndEnding) {
   const std::set<Message> fragments = {Message::kMatchLevel, Message::kWindowsError,
-                                       Message::kTheFile, Message::kUnknownMachine};
+                                       Message::kTheFile, Message::kUnknownMachine,
+                                       Message::kUnknownReason, Message::kThisMachine};
   for (int i = 0; i < static_cast<int>(Message::kCount); ++i) {
     auto message = static_cast<Message>(i);
     std::string_view english = MessageText(message, Language::kEnglish);
@@ -57,7 +58,8 @@ TEST(Messages, EveryTextIsInBothLanguagesWithTheSameBlanksAndEnding) {
 
 // The values a Russian sentence takes in: the system's reason after a colon in lower case (an
 // abbreviation kept), an English one said to be the system's, seconds with a decimal comma, a
-// machine the program does not know in the genitive after «для».
+// machine the program does not know in the genitive after «для». (English error texts: «текст
+// ошибки».)
 TEST(Messages, RussianValuesReadAsRussian) {
   SetLanguage(Language::kRussian);
   auto open = [](const char* reason) {
@@ -67,10 +69,12 @@ TEST(Messages, RussianValuesReadAsRussian) {
       {open("Отказано в доступе."), "a: отказано в доступе."},
       {open("Ёмкость диска исчерпана."), "a: ёмкость диска исчерпана."},
       {open("USB-устройство не отвечает."), "a: USB-устройство не отвечает."},
-      {open("Access is denied."), "a: ответ системы на английском языке: Access is denied."},
+      {open("Access is denied."), "a: текст ошибки на английском языке: Access is denied."},
       {Say(Message::kLibraryNotOnPath, {{"reason", "not found"}}),
-       "(ответ системы на английском языке: not found)"},
+       "(текст ошибки на английском языке: not found)"},
       {Say(Message::kTimedOut, {{"seconds", "0.5"}}), "за 0,5 с."},
+      {Say(Message::kTimedOut, {{"seconds", "1.5"}}), "за 1,5 с."},
+      {Say(Message::kTimedOut, {{"seconds", "21"}}), "за 21 с."},
       {Say(Message::kMachineMismatch,
            {{"library_machine", Say(Message::kUnknownMachine, {{"code", "452"}})}}),
        "для процессора с кодом 452"},

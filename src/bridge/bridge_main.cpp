@@ -89,7 +89,7 @@ int Main(int argc, char** argv) {
   std::string data = BridgeDataFolder();
   std::string program = JoinPath(folder, std::string("qvlcapture") + kSuffix);
   std::string error;
-  if (!MakePrivateFolder(data, &error)) return Fail(error);
+  if (!MakePrivateFolder(data, &error)) return Fail(data + ": " + error);
   RequestLog log(JoinPath(data, "qvlbridge.log"));
   // A run's folder is named first by its bridge's process id and start time. One whose bridge no
   // longer runs was left by a bridge that was killed or lost its power: removed, prints

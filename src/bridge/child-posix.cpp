@@ -122,7 +122,7 @@ bool MakePrivateFolder(const std::string& folder, std::string* error) {
   if (!failed)
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace, failed);
-  if (failed) *error = folder + ": " + failed.message();
+  if (failed) *error = failed.message();
   return !failed;
 }
 

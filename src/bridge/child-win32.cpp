@@ -154,7 +154,7 @@ bool MakePrivateFolder(const std::string& folder, std::string* error) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (user.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
                           PrivateFolderSddl(user).c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    *error = folder + ": " + Win32ErrorText(GetLastError());
+    *error = Win32ErrorText(GetLastError());
     return false;
   }
   std::error_code ignored;
@@ -173,7 +173,7 @@ bool MakePrivateFolder(const std::string& folder, std::string* error) {
                                    nullptr, nullptr, dacl, nullptr);
   }
   LocalFree(descriptor);
-  if (result != ERROR_SUCCESS) *error = folder + ": " + Win32ErrorText(result);
+  if (result != ERROR_SUCCESS) *error = Win32ErrorText(result);
   return result == ERROR_SUCCESS;
 }
 
@@ -220,7 +220,7 @@ bool RegisterHost(const std::string& name, const std::string& manifest, bool ins
   if (install) {
     std::string refused;
     if (!MakePrivateFolder(BridgeDataFolder(), &refused)) {
-      *error = refused;
+      *error = BridgeDataFolder() + ": " + refused;
       return false;
     }
     std::ofstream out(std::filesystem::path(Widen(path)), std::ios::binary | std::ios::trunc);

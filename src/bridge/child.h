@@ -37,7 +37,8 @@ std::string BridgeDataFolder();
 
 // Makes `folder` (its parents as need be) this account's alone: 0700, or on Windows a DACL of
 // the user and SYSTEM that inherits nothing from a shared parent. From the first call on, the
-// files the bridge and its runs create are private too (umask 077). False with `error`.
+// files the bridge and its runs create are private too (umask 077). False with `error`, the
+// system's reason alone (the caller names the folder).
 bool MakePrivateFolder(const std::string& folder, std::string* error);
 
 // This process as its run folders' names begin: its id and the time it started ("1234-98765"),

@@ -119,8 +119,9 @@ Ending PerformRun(const RunContext& context) {
       std::string text =
           ending == Ending::kNotAPrint
               ? Say(Message::kNotAPrint, {{"flag", std::to_string(state->capture_flag)}})
-              : Say(Message::kTimedOut, {{"seconds", NumberText(options.timeout_seconds)},
-                                         {"status", std::to_string(open_status)}});
+              : Say(options.timeout_seconds > 0 ? Message::kTimedOut : Message::kTimedOutAtOnce,
+                    {{"seconds", NumberText(options.timeout_seconds)},
+                     {"status", std::to_string(open_status)}});
       WriteErrorText(JoinPath(context.folder, kErrorFileName), text);
       WriteStandardError(text);
     } else if (window.IsShown()) {

@@ -107,7 +107,7 @@ BinaryKind ThisProgramKind() {
 #elif defined(__aarch64__)
   return {64, "ARM64"};
 #else
-  return {static_cast<int>(sizeof(void*) * 8), "this machine"};
+  return {static_cast<int>(sizeof(void*) * 8), Say(Message::kThisMachine)};
 #endif
 }
 

@@ -1,6 +1,6 @@
 #include "scanner/capture_wait.h"
 
-#include "base/numbers.h"
+#include "window/texts.h"
 
 namespace qvl {
 
@@ -16,7 +16,7 @@ std::int16_t WaitForFinger(ScannerLibrary& scanner, StatusWindow& window, Clock&
   while (window.IsShown() && !timed_out && (first_pass || capture_flag == 0)) {
     scanner.GetImage(raw_image, capture_flag);
     double elapsed = static_cast<double>(clock.NowMs() / 1000 - start_second);
-    window.ShowTimer(NumberText(timeout_seconds - elapsed));
+    window.ShowTimer(CountdownText(timeout_seconds - elapsed));
     timed_out = elapsed > timeout_seconds;
     window.PumpEvents();
     if (!first_pass) clock.SleepMs(kPollPauseMs);

@@ -25,12 +25,13 @@ TEST(WaitForFinger, Scenarios) {
   const Scenario scenarios[] = {
       {"a finger at once: no pause", 120, 1, 0, -1, 0, 1, 1, {"120"}},
       {"no pause, then 200 ms", 120, 4, 0, -1, 0, 4, 1, {"120", "120", "120", "120"}},
-      {"from the limit to -1", 2, 0, 0, -1, 0, 17, 0, {"2", "-1"}},
-      {"a negative limit: one poll", -5, 0, 0, -1, 0, 1, 0, {"-5"}},
-      {"a finger already there counts", -1, 1, 0, -1, 0, 1, 1, {"-1"}},
+      {"from the limit to 0, never below", 2, 0, 0, -1, 0, 17, 0, {"2", "0"}},
+      {"a fraction with a decimal comma", 1.5, 0, 0, -1, 0, 12, 0, {"1,5", "0"}},
+      {"a negative limit: one poll", -5, 0, 0, -1, 0, 1, 0, {"0"}},
+      {"a finger already there counts", -1, 1, 0, -1, 0, 1, 1, {"0"}},
       // Second boundaries crossed, not spans of 1000 ms: read at 5300, 5300, 5500 ... 6100.
-      {"zero: to the next whole second", 0, 0, 0, -1, 5300, 6, 0, {"0", "-1"}},
-      {"slow library calls count", 3, 0, 1000, -1, 0, 4, 0, {"2", "1", "0", "-1"}},
+      {"zero: to the next whole second", 0, 0, 0, -1, 5300, 6, 0, {"0", "0"}},
+      {"slow library calls count", 3, 0, 1000, -1, 0, 4, 0, {"2", "1", "0", "0"}},
       {"a close noticed at the next test", 120, 0, 0, 3, 0, 3, 0, {"120", "120", "120"}},
       {"a capture as it closes counts", 120, 2, 0, 2, 0, 2, 1, {"120", "120"}},
       {"closed before: no poll", 120, 1, 0, 0, 0, 0, 0, {}}};

@@ -15,7 +15,7 @@ namespace {
 
 std::string LastLoadError() {
   const char* reason = dlerror();
-  return reason ? reason : "unknown reason";
+  return reason ? std::string(reason) : Say(Message::kUnknownReason);
 }
 
 }  // namespace

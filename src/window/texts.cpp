@@ -13,10 +13,16 @@ std::string PromptText(bool verify, bool identify, bool verify_identify) {
   return title + kPrompt;
 }
 
+std::string CountdownText(double seconds_left) {
+  std::string number = NumberText(seconds_left > 0 ? seconds_left : 0);
+  for (char& c : number) c = c == '.' ? ',' : c;
+  return number;
+}
+
 std::string TimeoutText(double seconds) {
   if (seconds == 120) return kTimeoutMessage;
-  std::string number = NumberText(seconds);
-  for (char& c : number) c = c == '.' ? ',' : c;
+  if (!(seconds > 0)) return "Отпечаток не получен, попробуйте ещё раз";
+  std::string number = CountdownText(seconds);
   // 1, 21 секунда; 2-4, 22-24 секунды (and a fraction: 0,5 секунды); 5-20, 25-30 секунд.
   long whole = static_cast<long>(seconds);
   long last = whole % 10, last_two = whole % 100;

@@ -23,8 +23,11 @@ inline constexpr char kReadingDatabase[] = "Чтение базы отпечат
 inline constexpr char kTimeoutMessage[] =
     "Произошел таймаут 2 минуты (120 секунд), попробуйте еще раз";
 
-// The timeout box for a wait of `seconds`: the original wording for 120, else the real wait.
+// The timeout box for a wait of `seconds`: the original wording for 120, else the real wait;
+// none at all for a wait of 0 or less, which polls once (or for about a second).
 std::string TimeoutText(double seconds);
+// The countdown's seconds left: a decimal comma, and never below 0.
+std::string CountdownText(double seconds_left);
 
 // The instruction shown while waiting: the title of the requested mode (the last of verify,
 // identify, verify-identify that is set wins), then the prompt.

@@ -17,11 +17,45 @@
 /** Where qvlbridge listens unless its administrator chose another port. */
 export const DEFAULT_BRIDGE = 'http://127.0.0.1:29180';
 
+// What the client itself says of each refusal, in the page's language (its <html lang>, else the
+// browser's): Russian or English. The service's own `error` is English, for its log.
+const REFUSALS = {
+  busy: ['Сканер занят: идёт другое снятие отпечатка.',
+         'The scanner is busy: another capture is running.'],
+  origin_not_allowed: ['Этого сайта нет в списке allowed_origins службы qvlbridge.',
+                       'This site is not in qvlbridge\'s allowed_origins.'],
+  unreachable: ['Служба qvlbridge недоступна: она не запущена на этом компьютере или работает под '
+                + 'другой учётной записью. Обратитесь к администратору.',
+                'qvlbridge cannot be reached: it does not run on this computer, or runs under '
+                + 'another account. Ask the administrator.'],
+  400: ['Служба qvlbridge отклонила запрос: неверные данные.',
+        'qvlbridge refused the request: invalid data.'],
+  403: ['Служба qvlbridge отклонила запрос. Обратитесь к администратору.',
+        'qvlbridge refused the request. Ask the administrator.'],
+  413: ['База отпечатков слишком велика для службы qvlbridge.',
+        'The database is too large for qvlbridge.'],
+  other: ['Служба qvlbridge отклонила запрос.', 'qvlbridge refused the request.'],
+};
+
+/** The language the client speaks: the page's, else the browser's. @returns {'ru'|'en'} */
+export function language() {
+  const tag = document.documentElement.lang || navigator.language || 'en';
+  return tag.toLowerCase().startsWith('ru') ? 'ru' : 'en';
+}
+
+function refusal(key) {
+  const [ru, en] = REFUSALS[key] || REFUSALS.other;
+  return language() === 'ru' ? ru : en;
+}
+
 /**
  * A capture that gave no answer. `ending` says how: one of qvlbridge's endings (timed_out,
  * window_closed, not_a_print, busy, library_crashed, library_hung, error), or `rejected` (the
  * bridge refused the request: `status` is the HTTP status), `origin_not_allowed` (the bridge runs,
  * but this page's origin is not in its allowed_origins) or `unreachable` (no bridge answered).
+ * A second capture while one runs is `busy` on both channels. `message` is the program's own
+ * words for its endings, and the client's, in the page's language, for every refusal; `detail`
+ * is the service's or the browser's own text, for a log.
  */
 export class CaptureError extends Error {
   /**
@@ -30,13 +64,24 @@ export class CaptureError extends Error {
    * @param {object|null} answer the bridge's whole answer, where there was one
    * @param {number} [status] the HTTP status of a rejected request
    */
-  constructor(message, ending, answer = null, status = 0) {
+  constructor(message, ending, answer = null, status = 0, detail = '') {
     super(message || ending);
     this.name = 'CaptureError';
     this.ending = ending;
     this.answer = answer;
     this.status = status;
+    this.detail = detail;
   }
+}
+
+// A refusal of the service's, by its HTTP status: 409 is another capture running, `busy`, as
+// the program's own refusal through the extension is.
+function refused(status, reply) {
+  if (reply.error === 'origin_not_allowed') {
+    return new CaptureError(refusal('origin_not_allowed'), 'origin_not_allowed', reply, status, reply.error);
+  }
+  if (status === 409) return new CaptureError(refusal('busy'), 'busy', reply, status, reply.error);
+  return new CaptureError(refusal(status), 'rejected', reply, status, reply.error);
 }
 
 /** @param {Uint8Array} bytes @returns {string} */
@@ -83,12 +128,10 @@ async function askExtension(path, body, signal) {
   const answer = await throughExtension(path, body, signal);
   const reply = answer.body || {};
   if (answer.status === 0) {
-    throw new CaptureError(`qvlbridge does not answer the extension (${reply.error})`, 'unreachable');
+    throw new CaptureError(refusal('unreachable'), 'unreachable', null, 0,
+                           `qvlbridge does not answer the extension (${reply.error})`);
   }
-  if (reply.error === 'origin_not_allowed') throw new CaptureError(reply.error, reply.error, reply, 403);
-  if (answer.status < 200 || answer.status > 299) {
-    throw new CaptureError(reply.error, 'rejected', reply, answer.status);
-  }
+  if (answer.status < 200 || answer.status > 299) throw refused(answer.status, reply);
   return reply;
 }
 
@@ -97,20 +140,15 @@ async function ask(bridge, path, init) {
   try {
     response = await fetch(bridge + path, init);
   } catch (failure) {
-    if (init.signal?.aborted) throw new CaptureError('The capture was cancelled', 'window_closed');
+    if (init.signal?.aborted) throw new CaptureError('', 'window_closed');
     // A refused origin reads nothing of a capture; the status alone says why, to any page.
-    const refused = await fetch(bridge + '/v1/status').then((r) => r.json()).catch(() => ({}));
-    if (refused.error === 'origin_not_allowed') {
-      throw new CaptureError(`qvlbridge does not serve ${location.origin}`, 'origin_not_allowed');
-    }
-    throw new CaptureError(`qvlbridge does not answer at ${bridge} (${failure.message})`, 'unreachable');
-  }
-  if (response.status === 403) {
-    const body = await response.clone().json().catch(() => ({}));
-    if (body.error === 'origin_not_allowed') throw new CaptureError(body.error, body.error, body, 403);
+    const status = await fetch(bridge + '/v1/status').then((r) => r.json()).catch(() => ({}));
+    if (status.error === 'origin_not_allowed') throw refused(403, status);
+    throw new CaptureError(refusal('unreachable'), 'unreachable', null, 0,
+                           `qvlbridge does not answer at ${bridge} (${failure.message})`);
   }
   const body = await response.json().catch(() => ({}));
-  if (!response.ok) throw new CaptureError(body.error, 'rejected', body, response.status);
+  if (!response.ok) throw refused(response.status, body);
   return body;
 }
 
@@ -138,7 +176,9 @@ export async function status(bridge = DEFAULT_BRIDGE) {
  * @param {string} [options.bridge] the HTTP service's address, DEFAULT_BRIDGE unless given (the
  *   extension, where it is present, needs none)
  * @param {AbortSignal} [options.signal] aborting it ends the capture as if its window were
- *   closed: the promise then rejects with the ending `window_closed`
+ *   closed: the promise then rejects with the ending `window_closed`. A page that goes (closed,
+ *   reloaded, or left for another in the same tab, even one the browser keeps in its
+ *   back-forward cache) ends its capture the same way.
  * @returns {Promise<{ending: string, status: number, answer: string, matches: number[],
  *   token: string, template: Uint8Array, picture: Blob|null, message: string}>} for the endings
  *   `answered` and `picture_not_replaced` (the picture is then missing); `template` is the 257
@@ -151,29 +191,39 @@ export async function capture(options) {
   const request = { ...rest };
   if (template) request.template = toBase64(template);
   if (database) request.database = toBase64(database);
+  // The caller's abort, or the page going: a page kept in the back-forward cache is not closed,
+  // and its capture would hold the scanner until the browser drops it.
+  const ended = new AbortController();
+  let leaving = false;  // nobody will read the answer
+  const end = () => ended.abort(signal?.reason);
+  const leave = () => { leaving = true; end(); };
+  signal?.addEventListener('abort', end, { once: true });
+  window.addEventListener('pagehide', leave, { once: true });
   let answer;
-  if (extensionPresent()) {
-    // Aborting sends the extension a cancel: the run's window closes, and the answer says so.
-    answer = await askExtension('/v1/capture', request, signal);
-  } else {
-    // On abort the bridge closes the run's window, and the capture answers window_closed;
-    // should the cancel not get through, dropping the connection ends the run all the same.
-    const dropped = new AbortController();
-    const cancel = () => {
-      fetch(bridge + '/v1/cancel', { method: 'POST' }).catch(() => dropped.abort(signal.reason));
-      setTimeout(() => dropped.abort(signal.reason), 5000);
-    };
-    signal?.addEventListener('abort', cancel, { once: true });
-    try {
+  try {
+    if (extensionPresent()) {
+      // Aborting sends the extension a cancel: the run's window closes, and the answer says so.
+      answer = await askExtension('/v1/capture', request, ended.signal);
+    } else {
+      // On abort the bridge closes the run's window, and the capture answers window_closed;
+      // should the cancel not get through, dropping the connection ends the run all the same. A
+      // keepalive request outlives the page that sent it.
+      const dropped = new AbortController();
+      ended.signal.addEventListener('abort', () => {
+        fetch(bridge + '/v1/cancel', { method: 'POST', keepalive: true })
+          .catch(() => dropped.abort(ended.signal.reason));
+        setTimeout(() => dropped.abort(ended.signal.reason), leaving ? 0 : 5000);
+      }, { once: true });
       answer = await ask(bridge, '/v1/capture', {
         method: 'POST',
         headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify(request),
         signal: dropped.signal,
       });
-    } finally {
-      signal?.removeEventListener('abort', cancel);
     }
+  } finally {
+    signal?.removeEventListener('abort', end);
+    window.removeEventListener('pagehide', leave);
   }
   if (answer.ending !== 'answered' && answer.ending !== 'picture_not_replaced') {
     throw new CaptureError(answer.message, answer.ending, answer);

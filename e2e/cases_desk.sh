@@ -142,6 +142,11 @@ case_work_folder() {
   QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5 run "-WORKDIR:$(native "$greek")" -CVERIMATCH -MFILE:Ελένη.bin -CONTROL:g
   folder=$greek expect 0 '2\r\ng\r\n'
   folder=$greek expect_outputs
+  # The same from a UTF-8 command.txt in the program's folder: paths as the characters written.
+  printf -- '"-WORKDIR:%s" -CVERIMATCH -MFILE:Ελένη.bin -CONTROL:Ξ' "$(native "$greek")" >"$folder/command.txt"
+  QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5 run
+  folder=$greek expect 0 '2\r\nΞ\r\n'
+  rm "$folder/command.txt"
   QVL_DESK=$(native "$top") QVLSIM_ARRIVE=1polls QVLSIM_FINGER=5 \
     run "-WORKDIR:%QVL_DESK%${sep}рабочая папка" -CVERIMATCH "-MFILE:%QVL_DESK%${sep}staff.bin" -CONTROL:e
   folder=$work expect 0 '2\r\ne\r\n'
@@ -169,6 +174,20 @@ EOF
   [ "$status" = 1 ] || fail "a bad -WORKDIR: in command.txt gave exit status $status"
   expect_missing result.txt error.txt
   rm "$folder/command.txt"
+}
+
+# Windows: a mistake's box, shown before the scanner was opened, holds no scanner while it waits
+# for a person; another folder's run meanwhile is not refused as busy.
+mistake_frees_scanner() {
+  local boxed
+  mkdir -p "$top/m" "$top/n"
+  start "-WORKDIR:$(native "$top/m")" -CMATCH -MFILE:none.bin
+  boxed=$pid
+  find_window qvlcapture 20 >/dev/null || fail "the missing database shows no message"
+  QVLSIM_ARRIVE=1polls answer_boxes= run "-WORKDIR:$(native "$top/n")" -CONTROL:free
+  folder=$top/n expect 0 '-1\r\nfree\r\n'
+  pid=$boxed finish
+  [ "$status" = 1 ] || fail "the missing database ended with $status"
 }
 
 # Windows: a capture killed while a refused start (its box still open) holds the scanner lock open
@@ -206,7 +225,7 @@ case_busy_scanner() {
   touch "$top/go"
   pid=$first finish
   folder=$top/a expect 0 '-1\r\nfirst\r\n'
-  [ -n "$windows" ] && { killed_scanner_lock; return; }
+  [ -n "$windows" ] && { mistake_frees_scanner; killed_scanner_lock; return; }
   # Where the scanner lock lies on Linux: in the user's runtime folder, else in a folder of the
   # account's own under its home, never where another account can write; a blank setting
   # counts as none.
@@ -227,7 +246,7 @@ EOF
 case_quiet() {
   # Unattended: no box waits for a person, not even the report of a crash. Its message is in
   # error.txt (UTF-8 with a mark), which every run that gets past the locks removes first.
-  local missing crashed
+  local missing crashed nine='-FOCUS -FOCUS -FOCUS -FOCUS -FOCUS -FOCUS -FOCUS -FOCUS -FOCUS'
   missing=$(said "The database $(native "$folder/staff.bin") is missing, or is not a file. Ask the administrator to place it there, or to name it with -MFILE:." \
     "База отпечатков $(native "$folder/staff.bin") не найдена, или по этому пути находится не файл. Попросите администратора поместить её туда или указать другой файл в ключе -MFILE:.")
   crashed=$(said "The scanner library $(native "$folder/$lib") crashed in QvlProcess: " \
@@ -248,6 +267,7 @@ QVLSIM_ARRIVE=never|-CMATCH -MFILE:staff.bin|1|$missing
 QVLSIM_ARRIVE=1polls QVLSIM_CRASH=access||6|$crashed
 QVLSIM_ARRIVE=1polls|-CVERIMACH|1|$(said '-CVERIMACH is no switch of qvlcapture.' 'Аргумент -CVERIMACH не является ключом qvlcapture.')
 QVLSIM_ARRIVE=1polls|/FOCUS -CVERIFY|1|$(said '/FOCUS is no switch of qvlcapture.' 'Аргумент /FOCUS не является ключом qvlcapture.')
+QVLSIM_ARRIVE=1polls|$nine -CONTROL:eleven|1|$(said '-CONTROL:eleven is the eleventh argument' 'Аргумент -CONTROL:eleven — одиннадцатый')
 EOF
   unset QVLSIM_CRASH QVLSIM_FAIL QVLSIM_FLAG
   # -QUIET holds over a command.txt left in the program's folder, which no box may wait for;
@@ -261,10 +281,17 @@ EOF
   rm "$folder/command.txt"
   QVLSIM_ARRIVE=1polls run -CVERIMACH /FOCUS -CONTROL:n
   expect 0 '-1\r\nn\r\n'
+  # Past the tenth argument: ignored as ever, but a -QUIET there still holds, and the mistake is
+  # said.
+  QVLSIM_ARRIVE=1polls run $nine -CONTROL:ten -CONTROL:eleven
+  expect 0 '-1\r\nten\r\n'
+  QVLSIM_ARRIVE=1polls run $nine -CONTROL:ten -QUIET
+  expect 1 ''
+  expect_no_box
   # An answer without a picture of its own says why on standard error.
   QVLSIM_ARRIVE=1polls QVLSIM_FAIL=bmp run -QUIET -CONTROL:p
   expect 7 '-1\r\np\r\n'
-  grep -qF "$(said 'but scan.bmp is not its picture' 'но scan.bmp — не его снимок')" "$top/$stderr" ||
+  grep -qF "$(said 'but scan.bmp holds no picture of this capture' 'но в scan.bmp нет снимка этого снятия')" "$top/$stderr" ||
     fail "standard error holds $(cat "$top/$stderr")"
   QVLSIM_ARRIVE=1polls run -QUIET -CONTROL:q
   expect 0 '-1\r\nq\r\n'

@@ -37,6 +37,10 @@ bool LockFolder(const std::string& folder) {
   }
 }
 
+namespace {
+HANDLE g_scanner_lock = nullptr;
+}  // namespace
+
 bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls) {
   HANDLE mutex = nullptr;
   DWORD error = 0;
@@ -59,7 +63,16 @@ bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls) {
   // Owned by this thread until the process ends; a run that died leaves it abandoned, which the
   // next run takes over as free. The handle stays open until then.
   DWORD waited = WaitForSingleObject(mutex, 0);
-  return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  bool owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  if (owned) g_scanner_lock = mutex;
+  return owned;
+}
+
+void ReleaseScanner() {
+  if (!g_scanner_lock) return;
+  ReleaseMutex(g_scanner_lock);  // owned by this thread, which took it
+  CloseHandle(g_scanner_lock);
+  g_scanner_lock = nullptr;
 }
 
 namespace {

@@ -89,10 +89,10 @@ constexpr Texts kTexts[] = {
      "определить порядок байтов. Сохраните файл с меткой (PowerShell: Out-File) или в кодировке "
      "ANSI (PowerShell: Set-Content -Encoding Default)."},
     {Message::kUnspellableCommand,
-     "{path} holds a character that the system's ANSI code page lacks. Remove that character or "
-     "replace it.",
-     "Файл {path} содержит символ, которого нет в кодовой странице ANSI системы. Удалите этот "
-     "символ или замените его."},
+     "{path} is UTF-16 text that is not whole: it holds half of a character (a lone surrogate). "
+     "Save it again, with PowerShell's Out-File or in UTF-8.",
+     "Файл {path} в кодировке UTF-16 повреждён: в нём есть половина символа (одиночный "
+     "суррогат). Сохраните файл заново командой PowerShell Out-File или в кодировке UTF-8."},
     {Message::kFullPathDatabase,
      "-MFILE:{name} depends on the current drive or current folder of the program that starts "
      "qvlcapture. Give a full path (C:\\Data\\staff.bin, \\\\server\\share\\staff.bin) or a name "
@@ -179,10 +179,10 @@ constexpr Texts kTexts[] = {
      "Это ошибка самой программы qvlcapture: передайте текст этого сообщения поставщику "
      "программы."},
     {Message::kScannerBusy,
-     "The scanner is busy: a capture for another folder is already running. Wait until it has "
-     "ended, then try again.",
-     "Сканер занят: в другой рабочей папке уже идёт снятие отпечатка. Дождитесь окончания и "
-     "повторите попытку."},
+     "The scanner is busy: another run of qvlcapture holds it (its window or its message may "
+     "still be open). Wait until that run has ended, then try again.",
+     "Сканер занят другим экземпляром программы qvlcapture (возможно, ещё открыто его окно или "
+     "сообщение). Дождитесь его завершения и повторите попытку."},
     {Message::kNoWorkFolder,
      "The working folder {path} (-WORKDIR:) does not exist. Create it before starting qvlcapture.",
      "Рабочая папка {path} (ключ -WORKDIR:) не существует. Создайте её до запуска qvlcapture."},
@@ -271,6 +271,11 @@ constexpr Texts kTexts[] = {
      "драйвер сканера (функция QvlOpenDevice вернула код {status})."},
     {Message::kUnknownReason, "the system gives no reason", "система не сообщила причину"},
     {Message::kThisMachine, "this computer's processor", "процессора этого компьютера"},
+    {Message::kPastTheLimit,
+     "{argument} is the eleventh argument, and qvlcapture reads ten at most: it and whatever "
+     "follows it would be ignored. Leave out what is not needed.",
+     "Аргумент {argument} — одиннадцатый, а qvlcapture читает не больше десяти аргументов: он и "
+     "все следующие за ним были бы пропущены. Уберите лишние аргументы."},
 };
 
 constexpr bool InMessageOrder() {

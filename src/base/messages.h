@@ -72,6 +72,7 @@ enum class Message {
   kTimedOutAtOnce,
   kUnknownReason,
   kThisMachine,
+  kPastTheLimit,
   kCount
 };
 

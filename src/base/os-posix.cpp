@@ -106,12 +106,17 @@ bool MoveOver(const std::string& from, const std::string& to) {
 namespace {
 
 // Locks the file at `path` for this process's lifetime. False when another process holds it.
-bool LockFile(const std::string& path) {
+int g_scanner_lock = -1;
+
+bool LockFile(const std::string& path, int* held = nullptr) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) throw RunError(CreateErrorMessage(path, LastSystemError()));
   // The descriptor stays open until the process ends, and the lock with it. Only a lock held
   // elsewhere means another run: on NFS, say, flock fails for reasons of its own.
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (held) *held = fd;
+    return true;
+  }
   SystemError error = LastSystemError();
   close(fd);
   if (HeldElsewhere(error)) return false;
@@ -147,7 +152,12 @@ bool LockScanner() {
       throw RunError(CreateErrorMessage(folder, LastSystemError()));
     chmod(folder.c_str(), 0700);
   }
-  return LockFile(JoinPath(folder, std::string(name) + ".lock"));
+  return LockFile(JoinPath(folder, std::string(name) + ".lock"), &g_scanner_lock);
+}
+
+void ReleaseScanner() {
+  if (g_scanner_lock >= 0) close(g_scanner_lock);
+  g_scanner_lock = -1;
 }
 
 namespace {

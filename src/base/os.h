@@ -76,6 +76,9 @@ bool LockFolder(const std::string& folder);
 // once. False when another run holds it. A test harness that drives several stand-in scanners at
 // once names a lock of its own in QVLCAPTURE_SCANNER_LOCK.
 bool LockScanner();
+// Lets the scanner lock go before the process ends: for a run that stops before it opened the
+// scanner, so that its message, which may stay open for minutes, holds no scanner it never used.
+void ReleaseScanner();
 
 #ifndef _WIN32
 // HOME, or, for a program started without it (a service manager, cron), the account's own home

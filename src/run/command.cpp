@@ -1,6 +1,7 @@
 #include "run/command.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 
 #include "base/error.h"
@@ -116,36 +117,30 @@ std::string ReadCommandText(const std::string& folder, TextEncoding* encoding) {
   text = text.substr(0, text.find_last_not_of('\0') + 1);
   if (!decoded && text.size() >= 2 && (text[0] != '\0') != (text[1] != '\0'))
     throw RunError(Say(Message::kUtf16Command, {{"path", path}}));
-  // Notepad's UTF-8, with its mark or (since Windows 10 1903) without: the run works in the ANSI
-  // code page, as the command line comes and result.txt goes.
+  // Notepad's UTF-8, with its mark or (since Windows 10 1903) without: kept as UTF-8, so that a
+  // path in any alphabet reaches the file system as written.
   bool marked = text.substr(0, 3) == "\xEF\xBB\xBF";
   if (marked) text.remove_prefix(3);
-  if (!decoded && !marked && !IsUtf8BeyondAscii(text)) return std::string(TrimSpaces(text));
-  if (!decoded) *encoding = TextEncoding::kUtf8;
-  std::optional<std::string> ansi = Utf8ToAnsi(text);
-  if (!ansi) {
-    throw RunError(Say(Message::kUnspellableCommand, {{"path", path}}));
-  }
-  return std::string(TrimSpaces(*ansi));
+  if (!decoded && (marked || IsUtf8BeyondAscii(text))) *encoding = TextEncoding::kUtf8;
+  return std::string(TrimSpaces(text));
 }
 
-std::string InEncoding(const std::string& ansi, TextEncoding encoding) {
-  if (encoding == TextEncoding::kAnsi) return ansi;
-  std::string utf8 = AnsiToPath(ansi);
-  if (encoding == TextEncoding::kUtf8) return utf8;
-  std::string utf16;
+std::string ResultText(const std::string& text, TextEncoding encoding) {
+  if (encoding != TextEncoding::kUtf16Le && encoding != TextEncoding::kUtf16Be) return text;
   bool big = encoding == TextEncoding::kUtf16Be;
+  std::string utf16;
   auto unit = [&](std::uint32_t value) {
     char high = static_cast<char>(value >> 8), low = static_cast<char>(value & 0xFF);
     utf16 += big ? high : low;
     utf16 += big ? low : high;
   };
-  for (std::size_t i = 0; i < utf8.size();) {
-    auto byte = static_cast<unsigned char>(utf8[i]);
+  unit(0xFEFF);
+  for (std::size_t i = 0; i < text.size();) {
+    auto byte = static_cast<unsigned char>(text[i]);
     int more = byte < 0x80 ? 0 : byte < 0xE0 ? 1 : byte < 0xF0 ? 2 : 3;
     std::uint32_t code = more == 0 ? byte : byte & (0x3F >> more);
-    for (int k = 1; k <= more && i + k < utf8.size(); ++k)
-      code = code << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    for (int k = 1; k <= more && i + k < text.size(); ++k)
+      code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     i += more + 1;
     if (code < 0x10000) {
       unit(code);
@@ -297,8 +292,35 @@ std::string ExpandEnvironment(const std::string& path) {
   return expanded + path.substr(at);
 }
 
+// Every argument, switches read from the first kMostArguments: the rest is ignored, as the
+// original did, but a -QUIET among them still holds, so that no box waits for nobody, and the
+// first of them is kept to be named.
+RunOptions ParseArguments(std::string_view source, std::string* mistake) {
+  std::vector<std::string> arguments = SplitArguments(source, SIZE_MAX);
+  std::vector<std::string> rest;
+  if (arguments.size() > kMostArguments) {
+    rest.assign(arguments.begin() + kMostArguments, arguments.end());
+    arguments.resize(kMostArguments);
+  }
+  RunOptions options = ParseSwitches(arguments, mistake);
+  for (const std::string& argument : rest) options.quiet = options.quiet || AsciiUpper(argument) == "-QUIET";
+  if (!rest.empty()) options.past_the_limit = rest.front();
+  return options;
+}
+
+// Under -QUIET what nobody would see has no effect is a mistake: an argument that is no switch,
+// or one past the limit.
+std::string QuietMistake(const RunOptions& options) {
+  if (!options.quiet) return "";
+  if (!options.unknown_argument.empty())
+    return Say(Message::kUnknownArgument, {{"argument", options.unknown_argument}});
+  if (!options.past_the_limit.empty())
+    return Say(Message::kPastTheLimit, {{"argument", options.past_the_limit}});
+  return "";
+}
+
 // The path values as UTF-8: converted from the ANSI text they were read from, or taken from the
-// full command line.
+// full command line or a Unicode command.txt.
 void TakePaths(RunOptions& options, const std::optional<RunOptions>& unicode) {
   if (options.work_folder)
     options.work_folder = ExpandEnvironment(unicode ? *unicode->work_folder
@@ -312,11 +334,11 @@ void TakePaths(RunOptions& options, const std::optional<RunOptions>& unicode) {
 Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail,
                     const std::optional<std::string>& unicode_tail) {
   Command command;
-  RunOptions line = ParseSwitches(SplitArguments(command_line_tail), &command.mistake);
+  RunOptions line = ParseArguments(command_line_tail, &command.mistake);
   std::optional<RunOptions> unicode;
   if (unicode_tail) {
     std::string ignored;  // the same mistakes as the ANSI text's
-    unicode = ParseSwitches(SplitArguments(*unicode_tail), &ignored);
+    unicode = ParseArguments(*unicode_tail, &ignored);
     if (static_cast<bool>(unicode->work_folder) != static_cast<bool>(line.work_folder))
       unicode.reset();  // split otherwise: the ANSI text's own values, converted
   }
@@ -346,18 +368,18 @@ Command TakeCommand(const std::string& program_folder, const std::string& comman
   }
   if (CommandSource(text, "").empty()) {
     command.folder = command_folder;
-    if (command.mistake.empty() && line.quiet && !line.unknown_argument.empty())
-      command.mistake = Say(Message::kUnknownArgument, {{"argument", line.unknown_argument}});
+    if (command.mistake.empty()) command.mistake = QuietMistake(line);
     return command;
   }
   std::string mistake;
-  command.options = ParseSwitches(SplitArguments(text), &mistake);
-  TakePaths(command.options, std::nullopt);
+  command.options = ParseArguments(text, &mistake);
+  // UTF-8 and UTF-16 text is read as UTF-8: its paths are already the characters written.
+  bool unicode_text = encoding != TextEncoding::kAnsi;
+  TakePaths(command.options, unicode_text ? std::optional<RunOptions>(command.options) : std::nullopt);
   command.options.quiet = command.options.quiet || line.quiet;
-  // Byte for byte as the caller wrote it: in its command.txt's own encoding.
-  command.options.control_token = InEncoding(command.options.control_token, encoding);
-  if (mistake.empty() && command.options.quiet && !command.options.unknown_argument.empty())
-    mistake = Say(Message::kUnknownArgument, {{"argument", command.options.unknown_argument}});
+  // The token byte for byte as the caller wrote it, and result.txt in its command.txt's encoding.
+  command.options.answer_encoding = encoding;
+  if (mistake.empty()) mistake = QuietMistake(command.options);
   if (line.work_folder) {
     command.options.work_folder = line.work_folder;
     command.folder = command_folder;

@@ -9,6 +9,9 @@
 
 namespace qvl {
 
+// How command.txt was written, and so how result.txt is.
+enum class TextEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+
 struct RunOptions {
   bool verify_mode = false;                 // -CVERIFY
   bool identify_mode = false;               // -CMATCH
@@ -20,30 +23,36 @@ struct RunOptions {
   double timeout_seconds = 120;             // -TIMEOUT:
   std::optional<std::string> work_folder;   // -WORKDIR:, as -MFILE:; none: the program's
   bool quiet = false;                       // -QUIET: no box waits for a person
+  TextEncoding answer_encoding{};           // result.txt's: command.txt's own
   std::string unknown_argument;             // the first argument that is no switch
+  std::string past_the_limit;               // the first argument past kMostArguments
 };
 
-// The content of command.txt in `folder` in the ANSI code page, with leading and trailing spaces
-// and trailing zero bytes (a fixed-size buffer written whole) removed, or empty when the file is
-// missing or empty. UTF-8, with a byte-order mark or without (valid UTF-8 with a byte over 127,
-// which Russian ANSI text practically never is), and UTF-16 with a byte-order mark are converted.
-// An unreadable file, UTF-16 without a mark, or a character the code page cannot represent is a
-// RunError.
-// `encoding`, where given, gets the file's own encoding.
-enum class TextEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+// The original reads ten arguments and ignores the rest.
+inline constexpr std::size_t kMostArguments = 10;
+
+// The content of command.txt in `folder`, with leading and trailing spaces and trailing zero
+// bytes (a fixed-size buffer written whole) removed, or empty when the file is missing or empty:
+// in the ANSI code page as written, or as UTF-8 where the file is UTF-8 (with a byte-order mark or
+// without: valid UTF-8 with a byte over 127, which Russian ANSI text practically never is) or
+// UTF-16 with a byte-order mark. `encoding`, where given, gets the file's own encoding. An
+// unreadable file, UTF-16 without a mark or with a lone surrogate is a RunError.
 std::string ReadCommandText(const std::string& folder, TextEncoding* encoding = nullptr);
 
-// ANSI text (the run's own) in `encoding`: the token goes back to the caller as it was written.
-std::string InEncoding(const std::string& ansi, TextEncoding encoding);
+// The text of result.txt in the encoding of the command.txt it answers: as it is for ANSI and
+// UTF-8 (the token's bytes as the caller wrote them), and for UTF-16 the whole text, UTF-8 here,
+// in that byte order with its mark, so that every reader decodes both lines alike.
+std::string ResultText(const std::string& text, TextEncoding encoding);
 
 // The text to split: command.txt's, unless it holds nothing but separators; then the command-line
 // tail.
 std::string_view CommandSource(std::string_view command_text, std::string_view command_line_tail);
 
-// Splits the command into at most `max_args` arguments. Space, tab, CR and LF separate them, so
+// Splits the command into at most `max_args` arguments (TakeCommand asks for all of them). Space, tab, CR and LF separate them, so
 // a command.txt written one switch per line works; double quotes group, "" inside quotes is a
 // quote, and backslashes escape quotes, as the C runtime splits a Windows command line.
-std::vector<std::string> SplitArguments(std::string_view source, std::size_t max_args = 10);
+std::vector<std::string> SplitArguments(std::string_view source,
+                                        std::size_t max_args = kMostArguments);
 
 // Applies every switch in order; later values override earlier ones; the first argument that
 // is no switch is kept in unknown_argument (ignored, but under -QUIET a mistake: see
@@ -70,10 +79,11 @@ struct Command {
 // the command line names one with -WORKDIR: (which then holds whatever the file says), else the
 // one in the program's folder. -QUIET and -WORKDIR: on the command line hold whatever the file
 // says: only the caller that started the program knows how the run is hosted. Under -QUIET an
-// argument that is no switch (a mistyped -QIUET) is a mistake: nobody would see what it did.
-// Path values (-WORKDIR:, -MFILE:) come as UTF-8: from `unicode_tail` (the command line in
-// full, any alphabet) where the command line gives them, with %NAME% replaced by the
-// environment's value where NAME is set, as in a shortcut.
+// argument that is no switch (a mistyped -QIUET), or one past the tenth, is a mistake: nobody
+// would see what it did (a -QUIET past the tenth still counts, so that no box waits). Path
+// values (-WORKDIR:, -MFILE:) come as UTF-8: from `unicode_tail` (the command line in full, any
+// alphabet) where the command line gives them, or from a UTF-8 or UTF-16 command.txt, with
+// %NAME% replaced by the environment's value where NAME is set, as in a shortcut.
 Command TakeCommand(const std::string& program_folder, const std::string& command_line_tail,
                     const std::optional<std::string>& unicode_tail = std::nullopt);
 

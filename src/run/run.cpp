@@ -76,10 +76,17 @@ void Compare(const RunContext& context, RunState& state) {
 Ending PerformRun(const RunContext& context) {
   // Emptied before anything else, so a run that stops early never leaves an old answer behind.
   OutputFile result_file(JoinPath(context.folder, "result.txt"));
-  if (!context.intake_error.empty()) throw RunError(context.intake_error);
   const RunOptions& options = context.options;
   auto state = std::make_unique<RunState>();  // about 160 KB: not for the stack
-  ReadInputs(context, *state);
+  // A mistake found before the scanner is opened lets the scanner go before its message shows;
+  // once open, the library has no close, and the lock stays with the process.
+  try {
+    if (!context.intake_error.empty()) throw RunError(context.intake_error);
+    ReadInputs(context, *state);
+  } catch (const RunError&) {
+    ReleaseScanner();
+    throw;
+  }
 
   StatusWindow& window = context.window;
   window.ShowTimer("");
@@ -99,7 +106,8 @@ Ending PerformRun(const RunContext& context) {
     // thread of the library's own: the run waits here for its report to end the process.
     HoldIfEnding();
     try {
-      result_file.Write(state->result_value + "\r\n" + options.control_token + "\r\n");
+      result_file.Write(ResultText(state->result_value + "\r\n" + options.control_token + "\r\n",
+                                   options.answer_encoding));
       result_file.Close();
     } catch (const RunError&) {
       try {  // a full disk may have kept a part of the write

@@ -118,6 +118,21 @@ case_bridge_http() {
   XDG_CONFIG_HOME=$top/config "$desk/qvlbridge" -INSTALL && grep -qxF "Exec=\"$desk/qvlbridge\"" "$entry" ||
     fail "no autostart entry: $(cat "$entry")"
   XDG_CONFIG_HOME=$top/config "$desk/qvlbridge" -UNINSTALL && [ ! -e "$entry" ] || fail "the entry stays"
+  # A full disk under the runs: error.txt cannot be written, and the program's own words reach
+  # the page from its standard error.
+  if mount -t tmpfs -o size=256k tmpfs "$top/small" 2>/dev/null; then
+    mkdir -p "$top/fullstate/qvlbridge" && ln -s "$top/small" "$top/fullstate/qvlbridge/runs"
+    start_bridge full '' QVLSIM_ARRIVE=1polls XDG_STATE_HOME="$top/fullstate"
+    head -c 1M /dev/zero >"$top/small/filler" 2>/dev/null
+    capture '{"mode": "enroll"}'
+    [[ "$(field message)" == *'Cannot write'* ]] || fail "a full disk: $(head -c 400 "$top/answer")"
+    umount "$top/small"
+  fi
+  # Asked how to use it, or given a switch it does not know: it says so and serves nothing.
+  XDG_STATE_HOME=$top/asked "$desk/qvlbridge" -h >"$top/usage" || fail "-h ended with $?"
+  grep -q '^Usage: qvlbridge' "$top/usage" || fail "-h printed $(cat "$top/usage")"
+  ! XDG_STATE_HOME=$top/asked "$desk/qvlbridge" -PROT:1 2>/dev/null || fail "-PROT:1 was taken"
+  ! grep -q listening "$top/asked/qvlbridge/qvlbridge.log" 2>/dev/null || fail "it served on a mistake"
   # On a fresh account too, where the bridge's folder does not exist yet.
   echo '{"port": "high"}' >"$top/small/qvlbridge.json"
   ! XDG_STATE_HOME=$top/fresh "$top/small/qvlbridge" 2>/dev/null || fail "started with a wrong qvlbridge.json"
@@ -287,4 +302,10 @@ case_bridge_wine() {
   for key in "${keys[@]}"; do
     ! "$WINE" reg query $key </dev/null 2>/dev/null | grep -qi 'qvlbridge' || fail "$key stays after -UNINSTALL"
   done
+  # No picture (7): no error.txt either, and the run's standard error, its one inherited handle,
+  # says why.
+  start_bridge winebare '' QVLSIM_ARRIVE=1polls QVLSIM_FAIL=bmp
+  capture '{"mode": "enroll"}'
+  expect_ending picture_not_replaced 7
+  [[ "$(field message)" == *scan.bmp* ]] || fail "exit 7's message: $(field message)"
 }

@@ -40,6 +40,15 @@ std::string Upper(std::string text) {
   return text;
 }
 
+constexpr char kUsage[] =
+    "Usage: qvlbridge [-PORT:n]      serve pages at http://127.0.0.1:n/ (29180 unless\n"
+    "                                qvlbridge.json says otherwise)\n"
+    "       qvlbridge -INSTALL       start it at this user's logon, and register it as the\n"
+    "                                browser extension's host\n"
+    "       qvlbridge -UNINSTALL     no longer\n"
+    "       qvlbridge -h             this text\n"
+    "A browser starts it as its extension's native-messaging host itself.\n";
+
 // On stderr, and in the log: started at logon, or by a double click on Windows, nobody sees
 // stderr.
 int Fail(const std::string& message) {
@@ -67,8 +76,12 @@ int Main(int argc, char** argv) {
     config = *read;
   }
   bool host = false;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i < argc && !host; ++i) {
     std::string argument = Upper(argv[i]);
+    if (argument == "-H" || argument == "-?" || argument == "/?" || argument == "--HELP") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (argument == "-INSTALL" || argument == "-UNINSTALL") {
       std::string error;
       std::string self = JoinPath(folder, std::string("qvlbridge") + kSuffix);
@@ -78,12 +91,18 @@ int Main(int argc, char** argv) {
         return Fail(error);
       return 0;
     }
-    if (argument.compare(0, 19, "CHROME-EXTENSION://") == 0) host = true;
-    if (argument.compare(0, 6, "-PORT:") == 0) {
+    // The browser's own arguments follow its first (Chrome's --parent-window=, say).
+    if (argument.compare(0, 19, "CHROME-EXTENSION://") == 0) {
+      host = true;
+    } else if (argument.compare(0, 6, "-PORT:") == 0) {
       char* end = nullptr;
       long port = std::strtol(argv[i] + 6, &end, 10);
       if (*end || port < 1 || port > 65535) return Fail("-PORT: takes a number from 1 to 65535");
       config.port = static_cast<int>(port);
+    } else {
+      // Never serve on a mistake: whoever typed it expects something else.
+      std::fputs(kUsage, stderr);
+      return Fail(std::string(argv[i]) + " is no switch of qvlbridge");
     }
   }
   std::string data = BridgeDataFolder();

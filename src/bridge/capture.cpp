@@ -45,6 +45,21 @@ std::vector<std::uint8_t> BytesIfThere(const std::string& path) {
   return RegularFileLength(path) ? ReadFileBytes(path) : std::vector<std::uint8_t>();
 }
 
+// The messages of a quiet run's standard error ("qvlcapture: ..." lines), the last one that
+// says why the run ended.
+std::string StandardErrorMessage(const std::string& text) {
+  constexpr std::string_view kPrefix = "qvlcapture: ";
+  std::string last;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + at, end - at);
+    if (line.substr(0, kPrefix.size()) == kPrefix) last = std::string(line.substr(kPrefix.size()));
+    at = end + 1;
+  }
+  return last;
+}
+
 // Removed whatever happens to the run in between.
 struct RemovedAtEnd {
   std::string folder;
@@ -81,6 +96,8 @@ CaptureOutcome RunCaptureProgram(const std::string& program, const std::string& 
   std::vector<std::uint8_t> error = BytesIfThere(JoinPath(folder.folder, "error.txt"));
   std::string text(error.begin(), error.end());
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  // Where a full disk kept the message from error.txt, the run said it on standard error too.
+  if (text.empty()) text = StandardErrorMessage(end.standard_error);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   outcome.error_text = text;
   if (!end.killed && Answered(end.status)) {

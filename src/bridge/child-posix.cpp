@@ -37,6 +37,16 @@ void CloseDescriptorsFrom(int first) {
   for (long fd = first; fd < (most > 0 ? most : 65536); ++fd) close(static_cast<int>(fd));
 }
 
+// Whatever the run has written to its standard error so far, without waiting for more.
+void Drain(int pipe, std::string* text) {
+  char buffer[4096];
+  ssize_t got;
+  while (pipe >= 0 && (got = read(pipe, buffer, sizeof buffer)) > 0) {
+    std::size_t room = kMostErrorText - std::min(text->size(), kMostErrorText);
+    text->append(buffer, std::min(static_cast<std::size_t>(got), room));
+  }
+}
+
 bool WaitFor(pid_t pid, int pidfd, int* status, std::chrono::milliseconds most) {
   if (waitpid(pid, status, WNOHANG) != 0) return true;
   if (pidfd >= 0) {
@@ -59,6 +69,8 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   pid_t parent = getpid();
+  int error_pipe[2] = {-1, -1};
+  if (pipe2(error_pipe, O_CLOEXEC) != 0) error_pipe[0] = error_pipe[1] = -1;
   pid_t pid = fork();
   if (pid < 0)
     throw RunError(
@@ -72,13 +84,15 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
     // Nothing of the bridge's own (its sockets, its console) is the run's: with -QUIET the run
     // says what it has to say in error.txt.
     int nothing = open("/dev/null", O_RDWR);
-    for (int fd = 0; fd < 3; ++fd) dup2(nothing, fd);
+    for (int fd = 0; fd < 3; ++fd) dup2(fd == 2 && error_pipe[1] >= 0 ? error_pipe[1] : nothing, fd);
     CloseDescriptorsFrom(3);
     if (chdir(folder.c_str()) == 0) execv(program.c_str(), argv.data());
     _exit(127);
   }
   setpgid(pid, pid);
   ChildEnd end;
+  if (error_pipe[1] >= 0) close(error_pipe[1]);
+  if (error_pipe[0] >= 0) fcntl(error_pipe[0], F_SETFL, O_NONBLOCK);
   int status = 0;
   // Woken the moment the run ends (a pidfd becomes readable), at the deadline, or within 50 ms
   // of a cancel.
@@ -87,6 +101,7 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
   auto deadline = now() + std::chrono::seconds(deadline_seconds);
   std::optional<std::chrono::steady_clock::time_point> closed;
   while (!WaitFor(pid, pidfd, &status, std::chrono::milliseconds(50))) {
+    Drain(error_pipe[0], &end.standard_error);
     if (cancel && !closed) {
       kill(pid, SIGINT);  // the console window's own close
       closed = now();
@@ -99,6 +114,8 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
     }
   }
   if (pidfd >= 0) close(pidfd);
+  Drain(error_pipe[0], &end.standard_error);
+  if (error_pipe[0] >= 0) close(error_pipe[0]);
   if (end.killed) return end;
   kill(-pid, SIGKILL);  // whatever the run left behind
   // A run ended by a signal answered nothing, whatever its low bits say.

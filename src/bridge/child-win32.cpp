@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -52,14 +53,29 @@ void Discard(PROCESS_INFORMATION& process) {
 // Started suspended, in `job` when the system lets it: a bridge that itself runs in a job that
 // cannot nest (Windows 7) starts the run outside its own, and says so when even that is refused.
 PROCESS_INFORMATION StartInJob(const std::string& program, std::wstring line,
-                               const std::string& folder, HANDLE job,
+                               const std::string& folder, HANDLE job, HANDLE standard_error,
                                const std::function<void(const std::string&)>& log) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
+  // The run's standard error is the one handle it inherits: nothing of the bridge's own (its
+  // sockets) is.
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof startup;
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<unsigned char> attributes(size);
+  startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+  bool inherit = standard_error &&
+                 InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) &&
+                 UpdateProcThreadAttribute(startup.lpAttributeList, 0,
+                                           PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &standard_error,
+                                           sizeof standard_error, nullptr, nullptr);
+  if (inherit) {
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdError = standard_error;
+  }
   auto start = [&](DWORD flags, PROCESS_INFORMATION* process) {
-    // Nothing of the bridge's own (its sockets) is inherited.
-    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                          Widen(folder).c_str(), &startup, process) != 0;
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, inherit,
+                          flags | (inherit ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
+                          Widen(folder).c_str(), &startup.StartupInfo, process) != 0;
   };
   PROCESS_INFORMATION process = {};
   if (!start(CREATE_SUSPENDED, &process)) {
@@ -101,13 +117,31 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
     CloseHandle(job.value);
     job.value = nullptr;
   }
-  PROCESS_INFORMATION process = StartInJob(program, Widen(line), folder, job.value, log);
+  // The run's standard error: its messages, where a full disk keeps them from error.txt.
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  Handle error_read, error_write;
+  if (!CreatePipe(&error_read.value, &error_write.value, &inheritable, 0)) error_write.value = nullptr;
+  if (error_read.value) SetHandleInformation(error_read.value, HANDLE_FLAG_INHERIT, 0);
+  PROCESS_INFORMATION process =
+      StartInJob(program, Widen(line), folder, job.value, error_write.value, log);
+  CloseHandle(error_write.value);
+  error_write.value = nullptr;
   Handle process_handle{process.hProcess}, thread{process.hThread};
   ResumeThread(process.hThread);
   ChildEnd end;
+  auto drain = [&] {
+    DWORD ready = 0, got = 0;
+    char buffer[4096];
+    while (error_read.value && PeekNamedPipe(error_read.value, nullptr, 0, nullptr, &ready, nullptr) &&
+           ready > 0 && ReadFile(error_read.value, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      std::size_t room = kMostErrorText - std::min(end.standard_error.size(), kMostErrorText);
+      end.standard_error.append(buffer, std::min<std::size_t>(got, room));
+    }
+  };
   ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(deadline_seconds) * 1000;
   ULONGLONG closed = 0;
   while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+    drain();
     if (cancel && !closed) {
       // The program's own way out: its window closed, as a person closes it.
       EnumWindows(CloseWindowOf, static_cast<LPARAM>(process.dwProcessId));
@@ -122,6 +156,7 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
       return end;
     }
   }
+  drain();
   DWORD status = 1;
   GetExitCodeProcess(process.hProcess, &status);
   end.status = static_cast<int>(status);

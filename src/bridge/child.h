@@ -15,7 +15,11 @@ namespace qvl {
 struct ChildEnd {
   bool killed = false;  // the child and everything it started were ended
   int status = -1;      // its exit status, when it ended by itself
+  // What it wrote to its standard error (under -QUIET, every message), up to kMostErrorText:
+  // the message where a full disk kept it from error.txt.
+  std::string standard_error;
 };
+inline constexpr std::size_t kMostErrorText = 64 * 1024;
 
 // How long a cancelled run has to close by itself before it is ended.
 inline constexpr int kCloseSeconds = 2;

@@ -181,19 +181,26 @@ case_no_library() {  # also with one in a folder on PATH, which is never loaded
 
 case_unwritable_folder() {
   # Root writes anywhere: only an immutable folder, or a read-only mount, really refuses it. The
-  # last person's answer in a result.txt that can still be written is emptied all the same.
-  local refuses
-  refuses=$(said ". qvlcapture keeps a run's files in its working folder, and that must be" \
-    '. Программа qvlcapture записывает свои файлы в рабочую папку, а она должна быть доступна')
-  printf '1\r\nold\r\n' >"$folder/result.txt"
+  # last person's answer in a result.txt that can still be written is emptied all the same. Told
+  # in both languages, each as the program words it now.
+  local refuses language
   chattr +i "$folder" 2>/dev/null || { echo "SKIPPED: no immutable folders here"; exit 77; }
-  QVLSIM_ARRIVE=1polls run
-  [ "$status" = 1 ] || fail "exit status $status"
-  expect_file result.txt ''
-  expect_message "$refuses"
-  ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
   chattr -i "$folder"
-  rm "$folder/result.txt"
+  for language in C.UTF-8 ru_RU.UTF-8; do
+    export LC_ALL=$language
+    russian=$([[ $LC_ALL == ru* ]] && echo 1)
+    refuses=$(said ". qvlcapture keeps a run's files in its working folder, and that must be a folder that the user can write to, not under Program Files or on a read-only share. Ask the administrator to install qvlcapture in a folder that the user can write to, or to give it such a folder with -WORKDIR:." \
+      '. Программа qvlcapture записывает свои файлы в рабочую папку, и у пользователя должно быть право записи в неё: это не может быть папка в Program Files или сетевая папка, открытая только для чтения. Обратитесь к администратору: программу qvlcapture нужно установить в папку, доступную пользователю для записи, или указать такую папку в ключе -WORKDIR:.')
+    printf '1\r\nold\r\n' >"$folder/result.txt"
+    chattr +i "$folder"
+    QVLSIM_ARRIVE=1polls run
+    [ "$status" = 1 ] || fail "exit status $status"
+    expect_file result.txt ''
+    expect_message "$refuses"
+    ! grep -qF '.. qvlcapture' "$top/messages" || fail "the system's full stop stays"
+    chattr -i "$folder"
+    rm "$folder/result.txt"
+  done
   [ -z "$windows" ] && mount --bind "$folder" "$folder" 2>/dev/null || return 0
   mount -o remount,ro,bind "$folder" && QVLSIM_ARRIVE=1polls run
   umount "$folder"

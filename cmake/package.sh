@@ -55,6 +55,8 @@ cp "$source/docs/samples/caller.cmd" "$source/docs/samples/caller.ps1" \
 # The browser extension, for administrators to pack and push (the guide says how).
 cp -r "$source/extension" "$stage/extension"
 cp "$source/docs/samples/qvlbridge.json" "$stage/samples/"
+# Samples for pushing the extension by policy, to every Chromium-family browser and to Firefox.
+cp -r "$source/docs/samples/policies" "$stage/samples/policies"
 cp "$build/QvlScanner.dll" "$build/qvlsim.exe" "$source/simulator/README.md" "$stage/simulator/"
 sign "$stage/qvlcapture.exe"
 sign "$stage/simulator/qvlsim.exe"

@@ -1,5 +1,5 @@
-# The local web service: what it answers over HTTP while runs crash, hang and overlap, the sample
-# portal in a real browser, and the Windows builds under Wine.
+# The local web service: what it answers over HTTP while runs crash, hang and overlap, and the
+# Windows builds under Wine. The sample portal in real browsers: cases_browser.sh.
 
 page=http://127.0.0.1:8000  # the portal's origin, allowed in every bridge here
 
@@ -139,101 +139,6 @@ case_bridge_http() {
   grep -q 'cannot start: .*qvlbridge.json' "$top/fresh/qvlbridge/qvlbridge.log" || fail "the log does not say why"
 }
 
-# Serves the sample portal and its driver from two test origins, of which the bridge is to allow
-# the first ($page, on the host $portal_host: 127.0.0.1 unless set); the stand-in's calls are
-# logged in $top/scanner.log.
-serve_portal() {
-  command -v chromium >/dev/null || { echo "SKIPPED: no chromium (apt-get install chromium)"; exit 77; }
-  local origin
-  mkdir "$top/site"
-  cp "$root/docs/samples/portal.html" "$root/docs/samples/qvlcapture.js" "$root/e2e/browser/driver.html" \
-    "$root/e2e/browser/intruder.html" "$top/site/"
-  for origin in allowed other; do
-    python3 "$root/e2e/browser/serve.py" "$top/$origin.port" "$top/$origin.report" "$top/finger" "$top/site" \
-      "$top/scanner.log" &
-    for _ in $(seq 50); do [ -s "$top/$origin.port" ] && break || sleep 0.1; done
-  done
-  page=http://${portal_host:=127.0.0.1}:$(cat "$top/allowed.port")
-}
-
-# The driver in Chromium (with the flags $@) from each origin, the bridge's address $bridge;
-# what the portal showed is then in $top/allowed.report and $top/other.report.
-drive_portal() {
-  local origin browser
-  for origin in allowed other; do
-    chromium --headless=new --no-sandbox --disable-gpu --no-first-run --remote-debugging-port=0 "$@" \
-      --host-resolver-rules="MAP $portal_host 127.0.0.1" \
-      "http://$([ $origin = allowed ] && echo "$portal_host" || echo 127.0.0.1):$(cat "$top/$origin.port")/driver.html?bridge=$bridge$(
-      [ $origin = other ] && echo '&only=enroll' || echo "&other=$(cat "$top/other.port")")" </dev/null >/dev/null 2>&1 &
-    browser=$!
-    for _ in $(seq 900); do [ -s "$top/$origin.report" ] && break || sleep 0.1; done
-    kill "$browser" 2>/dev/null
-    wait "$browser" 2>/dev/null
-  done
-}
-
-# What the portal shows of every step through the channel $1, and from another origin.
-expect_portal() {
-  local report
-  report=$(cat "$top/allowed.report")
-  [ "$report" = "channel:$1 intruder:ignored first:Сначала зарегистрируйте палец / Enrol first enroll:answered:-1 picture:280 verify:answered:1 verify:answered:0 identify:answered:3 enroll:timed_out: second:busy cancel:window_closed:Снятие отпечатка отменено closed:freed navigated:freed" ] ||
-    fail "the portal showed: $report"
-  [ "$(cat "$top/other.report")" = "channel:undefined enroll:origin_not_allowed: text:Этого сайта нет в списке allowed_origins службы qvlbridge." ] ||
-    fail "another origin read: $(cat "$top/other.report")"
-  expect_no_runs
-}
-
-case_bridge_browser() {
-  # The sample portal in Chromium, from a test origin the bridge allows: enrolment, verification
-  # (1, and 0 against another template), identification, a timeout, Cancel and a page closed
-  # mid-capture, as the page shows them. The same page from an origin the bridge does not allow
-  # learns that, and nothing else.
-  serve_portal
-  start_bridge portal '' QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_FINGER=7 QVLSIM_LOG="$top/scanner.log"
-  drive_portal --user-data-dir="$top/chrome"
-  expect_portal http
-}
-
-case_bridge_extension() {
-  # The same portal through the package's extension, with qvlbridge as the browser's
-  # native-messaging host, registered by -INSTALL, and no HTTP service at all: the page, a plain
-  # http intranet portal, never reaches for the port. First the host's own protocol, as a browser
-  # speaks it.
-  portal_host=hr.intranet.test
-  serve_portal
-  install "$top/host"
-  cp "$build/qvlbridge" "$top/host/"
-  printf '{"allowed_origins": ["%s"]}' "$page" >"$top/host/qvlbridge.json"
-  export XDG_STATE_HOME=$top/state QVLCAPTURE_SCANNER_LOCK=${top##*/}-host QVLSIM_FINGER=7 \
-    QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_LOG=$top/scanner.log HOME=$top/home
-  local answer started
-  touch "$top/finger"
-  for asked in "$page|{\"mode\": \"enroll\", \"token\": \"Ёж\"}|\"ending\": \"answered\".*\"token\": \"Ёж\"" \
-      'https://evil.example|{"mode": "enroll"}|^\{"body": \{"error": "origin_not_allowed"\}, "status": 403\}$' \
-      "$page|raw:00000040|\"status\": 413" "$page|raw:050000007b6e6f7065|\"status\": 400"; do
-    IFS='|' read -r origin request want <<<"$asked"
-    answer=$(python3 "$root/e2e/browser/ask_host.py" "$origin" "$request" - "$top/host/qvlbridge")
-    [[ $answer =~ $want ]] || fail "the host answered $request with $answer"
-  done
-  # The page goes mid-capture: the host's input closes, the run ends as a closed window, long
-  # before its own 60 s (how soon is the benchmarks' business, not a loaded machine's).
-  rm "$top/finger"
-  started=$(date +%s)
-  answer=$(python3 "$root/e2e/browser/ask_host.py" "$page" '{"mode": "enroll", "timeout": 60}' 1 "$top/host/qvlbridge")
-  [[ $answer == *'"ending": "window_closed"'* ]] && [ $(($(date +%s) - started)) -lt 30 ] ||
-    fail "a closed input: $answer after $(($(date +%s) - started)) s"
-  "$top/host/qvlbridge" -INSTALL || fail "-INSTALL failed"
-  for browser in google-chrome chromium microsoft-edge yandex-browser; do
-    grep -q "\"path\": \"$top/host/qvlbridge\"" "$HOME/.config/$browser/NativeMessagingHosts/ru.qvlcapture.bridge.json" ||
-      fail "no host manifest for $browser"
-  done
-  bridge=http://127.0.0.1:1  # nothing listens: a page that reached for the port would fail
-  drive_portal --user-data-dir="$HOME/.config/chromium" --load-extension="$build/extension"
-  expect_portal extension
-  "$top/host/qvlbridge" -UNINSTALL || fail "-UNINSTALL failed"
-  [ -z "$(find "$HOME"/.config/*/NativeMessagingHosts -type f 2>/dev/null)" ] || fail "-UNINSTALL left host manifests"
-}
-
 case_bridge_wine() {
   # The Windows bridge answers, and one capture of each mode runs through its child.
   local template database
@@ -289,18 +194,25 @@ case_bridge_wine() {
       python3 "$root/e2e/browser/ask_host.py" "$page" "$body" - "$WINE" "$top/wine/qvlbridge.exe" 2>/dev/null)
     [[ $answer =~ \"ending\":\ \"answered\" ]] || fail "the host answered $mode with ${answer:0:300}"
   done
-  # Started at this user's logon and registered with the four browsers, and no longer.
-  local keys=('HKCU\Software\Microsoft\Windows\CurrentVersion\Run /v qvlbridge')
-  for browser in 'Google\Chrome' 'Microsoft\Edge' 'Yandex\YandexBrowser' 'Chromium'; do
-    keys+=("HKCU\\Software\\$browser\\NativeMessagingHosts\\ru.qvlcapture.bridge /ve")
-  done
-  "$WINE" "$top/wine/qvlbridge.exe" -INSTALL </dev/null >/dev/null 2>&1
-  for key in "${keys[@]}"; do
-    "$WINE" reg query $key </dev/null 2>/dev/null | grep -qi 'qvlbridge' || fail "no $key after -INSTALL"
-  done
-  "$WINE" "$top/wine/qvlbridge.exe" -UNINSTALL </dev/null >/dev/null 2>&1
-  for key in "${keys[@]}"; do
-    ! "$WINE" reg query $key </dev/null 2>/dev/null | grep -qi 'qvlbridge' || fail "$key stays after -UNINSTALL"
+  # Started at this user's logon and registered with the five browsers, and no longer; for every
+  # user, in both registry views of HKLM, with no start at anyone's logon.
+  local keys=() browser scope key run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run /v qvlbridge'
+  for scope in '' :ALL; do
+    keys=()
+    for browser in 'Google\Chrome' 'Microsoft\Edge' 'Yandex\YandexBrowser' 'Chromium' 'Mozilla'; do
+      for view in $([ -n "$scope" ] && echo /reg:32 /reg:64 || echo /ve); do
+        keys+=("$([ -n "$scope" ] && echo HKLM || echo HKCU)\\Software\\$browser\\NativeMessagingHosts\\ru.qvlcapture.bridge /ve ${view#/ve}")
+      done
+    done
+    "$WINE" "$top/wine/qvlbridge.exe" -INSTALL$scope </dev/null >/dev/null 2>&1
+    for key in "${keys[@]}" "$([ -z "$scope" ] && echo "$run")"; do
+      [ -z "$key" ] || "$WINE" reg query $key </dev/null 2>/dev/null | grep -qi 'qvlbridge\|qvlcapture.bridge' || fail "no $key after -INSTALL$scope"
+    done
+    [ -z "$scope" ] || ! "$WINE" reg query $run </dev/null 2>/dev/null | grep -qi qvlbridge || fail "-INSTALL:ALL starts it at logon"
+    "$WINE" "$top/wine/qvlbridge.exe" -UNINSTALL$scope </dev/null >/dev/null 2>&1
+    for key in "${keys[@]}" "$run"; do
+      ! "$WINE" reg query $key </dev/null 2>/dev/null | grep -qi 'qvlbridge\|qvlcapture.bridge' || fail "$key stays after -UNINSTALL$scope"
+    done
   done
   # No picture (7): no error.txt either, and the run's standard error, its one inherited handle,
   # says why.

@@ -31,6 +31,13 @@ case_guide() {
   folder=$top/unpacked/$(basename "$package" .zip)
   here=$(native "$folder")
   [ -s "$folder/extension/manifest.json" ] || fail "the package has no browser extension"
+  # The policy samples the guide's fleet section names, with the placeholders it tells to fill.
+  grep -q 'ExtensionInstallForcelist' "$folder/samples/policies/chromium-forcelist.reg" &&
+    grep -q '"qvlcapture@qvlcapture.ru"' "$folder/samples/policies/policies.json" ||
+    fail "the package has no policy samples"
+  for named in chromium-forcelist.reg policies.json EXTENSION_ID UPDATE_URL XPI_URL -INSTALL:ALL; do
+    grep -qF -- "$named" "$folder/README.md" || fail "the guide does not say $named"
+  done
   # As an integrator builds the C samples.
   cp "$build/sample_caller.exe" "$folder/samples/caller.exe"
   cp "$build/sample_add_record.exe" "$folder/samples/add_record.exe"

@@ -24,6 +24,7 @@ crash lw7            languages lwe        qvlsim_arguments l   work_folder lw
 busy_scanner lw      quiet lw             hang lw7             full_disk l
 bridge_http l        bridge_browser l     bridge_wine w
 bridge_guard l       bridge_cancel l      bridge_extension l
+bridge_firefox l
 caller_window w      guide we             picture_96 w         picture_144 w
 close_box w          signed w
 '

@@ -11,7 +11,7 @@ packages=(git cmake make gcc g++ clang libclang-rt-14-dev libgtest-dev libbenchm
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick fonts-liberation locales
           zip unzip osslsigncode openssl e2fsprogs procps
-          libboost1.74-dev nlohmann-json3-dev chromium curl python3)
+          libboost1.74-dev nlohmann-json3-dev chromium firefox-esr python3-websockets curl python3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")

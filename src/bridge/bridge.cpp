@@ -224,6 +224,17 @@ bool IsOrigin(const std::string& origin) {
 
 }  // namespace
 
+bool IsFirefoxId(const std::string& id) {
+  bool guid = id.size() == 38 && id.front() == '{' && id.back() == '}' &&
+              id.find_first_not_of("0123456789abcdefABCDEF-", 1) == id.size() - 1;
+  std::size_t at = id.find('@');
+  bool mail = at != std::string::npos && at + 1 < id.size() &&
+              id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+-@") ==
+                  std::string::npos &&
+              id.find('@', at + 1) == std::string::npos;
+  return guid || mail;
+}
+
 HttpAnswer Refusal(int status, const std::string& what) {
   return JsonAnswer(status, {{"error", what}});
 }
@@ -265,7 +276,8 @@ std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string
     return std::nullopt;
   }
   for (const std::string& id : config.allowed_extensions) {
-    if (id.size() != 32 || id.find_first_not_of("abcdefghijklmnop") != std::string::npos) {
+    bool chromium = id.size() == 32 && id.find_first_not_of("abcdefghijklmnop") == std::string::npos;
+    if (!chromium && !IsFirefoxId(id)) {
       *error = "qvlbridge.json: \"" + id + "\" in allowed_extensions is no extension ID";
       return std::nullopt;
     }

@@ -28,7 +28,7 @@ struct BridgeConfig {
   // The lowest match level a page may ask for: a level below it matches nearly anything.
   int lowest_level = 1;
   // Extensions besides the package's that may start qvlbridge as their host (an integrator's
-  // own packed copy): their 32-letter IDs.
+  // own packed copy): Chromium's 32-letter IDs, Firefox's e-mail-like or {GUID} ones.
   std::vector<std::string> allowed_extensions;
 };
 
@@ -79,6 +79,9 @@ using RunCapture = std::function<CaptureOutcome(const CaptureRequest&, int deadl
 // kDeepestJson is no request of ours.
 int NestingDepth(std::string_view text);
 inline constexpr int kDeepestJson = 8;
+
+// A Firefox extension's ID: e-mail-like ("name@example.org") or a {GUID}.
+bool IsFirefoxId(const std::string& id);
 
 // A refusal as the page reads it: the status and {"error": what}.
 HttpAnswer Refusal(int status, const std::string& what);

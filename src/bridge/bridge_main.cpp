@@ -4,12 +4,16 @@
 //   qvlbridge [-PORT:n]          serves http://127.0.0.1:n/v1/ (29180 unless qvlbridge.json says)
 //   qvlbridge -INSTALL|-UNINSTALL  starts it at this user's logon and registers it as the
 //                                  extension's host with the browsers, or no longer
+//   qvlbridge -INSTALL:ALL|-UNINSTALL:ALL  registers the host for every user (no HTTP service)
 //   qvlbridge chrome-extension://ID/ [--parent-window=N]
+//   qvlbridge PATH/ru.qvlcapture.bridge.json FIREFOX-ID
 //                                  as a browser starts its native-messaging host: one request
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <vector>
 #include <string>
 
 #include "base/error.h"
@@ -46,6 +50,9 @@ constexpr char kUsage[] =
     "       qvlbridge -INSTALL       start it at this user's logon, and register it as the\n"
     "                                browser extension's host\n"
     "       qvlbridge -UNINSTALL     no longer\n"
+    "       qvlbridge -INSTALL:ALL   register the host for every user of this computer (an\n"
+    "                                administrator's install: no HTTP service), or\n"
+    "                                -UNINSTALL:ALL no longer\n"
     "       qvlbridge -h             this text\n"
     "A browser starts it as its extension's native-messaging host itself.\n";
 
@@ -75,26 +82,30 @@ int Main(int argc, char** argv) {
     if (!read) return Fail(config_path + ": " + error);
     config = *read;
   }
-  bool host = false;
+  std::optional<BrowserStart> host = BrowserStartOf(std::vector<std::string>(argv + 1, argv + argc));
+  if (host && !ExtensionAllowed(*host, config.allowed_extensions))
+    return Fail("the extension " + host->extension_id + " is not in allowed_extensions");
   for (int i = 1; i < argc && !host; ++i) {
     std::string argument = Upper(argv[i]);
     if (argument == "-H" || argument == "-?" || argument == "/?" || argument == "--HELP") {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (argument == "-INSTALL" || argument == "-UNINSTALL") {
+    bool every_user = argument == "-INSTALL:ALL" || argument == "-UNINSTALL:ALL";
+    if (argument == "-INSTALL" || argument == "-UNINSTALL" || every_user) {
       std::string error;
       std::string self = JoinPath(folder, std::string("qvlbridge") + kSuffix);
-      bool install = argument == "-INSTALL";
-      if (!StartAtLogon(self, install, &error) ||
-          !RegisterHost(kHostName, HostManifest(self, config.allowed_extensions), install, &error))
+      bool install = argument.compare(0, 8, "-INSTALL") == 0;
+      HostManifests manifests{HostManifest(self, config.allowed_extensions),
+                              FirefoxHostManifest(self, config.allowed_extensions)};
+      // For every user the extension is the channel: on a terminal server the sessions would
+      // share one loopback port, so no HTTP service starts at anyone's logon.
+      if ((!every_user && !StartAtLogon(self, install, &error)) ||
+          !RegisterHost(kHostName, manifests, folder, every_user, install, &error))
         return Fail(error);
       return 0;
     }
-    // The browser's own arguments follow its first (Chrome's --parent-window=, say).
-    if (argument.compare(0, 19, "CHROME-EXTENSION://") == 0) {
-      host = true;
-    } else if (argument.compare(0, 6, "-PORT:") == 0) {
+    if (argument.compare(0, 6, "-PORT:") == 0) {
       char* end = nullptr;
       long port = std::strtol(argv[i] + 6, &end, 10);
       if (*end || port < 1 || port > 65535) return Fail("-PORT: takes a number from 1 to 65535");

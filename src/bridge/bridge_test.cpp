@@ -166,6 +166,10 @@ TEST(ParseBridgeConfig, RefusesWhatWouldSilentlyAllowNothing) {
       {R"({"port": 0})", false},
       {R"({"lowest_level": 1, "port": 65535})", true},
       {R"({"lowest_level": "1"})", false},
+      {R"({"allowed_extensions": ["abcdefghijklmnopabcdefghijklmnop", "portal@hr.example.ru",
+                                  "{6a4c2f0e-1b2d-4e5f-8a9b-0c1d2e3f4a5b}"]})", true},
+      {R"({"allowed_extensions": ["portal"]})", false},
+      {R"({"allowed_extensions": ["a@b@c"]})", false},
   };
   for (const auto& [json, valid] : cases) {
     std::string error;
@@ -228,6 +232,43 @@ TEST_F(BridgeTest, AnswersWithTheRunsEnding) {
   Ask("POST", "/v1/capture", request);
   EXPECT_EQ(status_during_run, 409);
   EXPECT_TRUE(Json::parse(Ask("GET", "/v1/status").body)["capture_running"] == false);
+}
+
+// How each browser starts its host, and which extensions may.
+TEST(BrowserStartOf, ChromesAndFirefoxsFormsAndTheAllowedIds) {
+  const std::vector<std::string> allowed = {"portal@hr.example.ru", "abcdefghijklmnopabcdefghijklmnop"};
+  const struct {
+    std::vector<std::string> arguments;
+    std::optional<bool> firefox;  // nullopt: no browser started it
+    bool allowed;
+  } cases[] = {
+      {{"chrome-extension://adamogejkbaedoekmofdhnmhjbjkmjmp/", "--parent-window=0"}, false, true},
+      {{"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}, false, true},
+      {{"chrome-extension://pppppppppppppppppppppppppppppppp/"}, false, false},
+      {{"/home/a/.mozilla/native-messaging-hosts/ru.qvlcapture.bridge.json", "qvlcapture@qvlcapture.ru"},
+       true, true},
+      {{"C:\\Program Files\\qvlcapture\\ru.qvlcapture.bridge.firefox.json", "portal@hr.example.ru"},
+       true, true},
+      {{"/usr/lib/mozilla/native-messaging-hosts/ru.qvlcapture.bridge.json", "evil@example.org"},
+       true, false},
+      {{"-PORT:8000"}, std::nullopt, false},
+      {{"settings.json", "-INSTALL"}, std::nullopt, false},
+      {{}, std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    std::optional<BrowserStart> start = BrowserStartOf(c.arguments);
+    std::string first = c.arguments.empty() ? "" : c.arguments[0];
+    ASSERT_EQ(start.has_value(), c.firefox.has_value()) << first;
+    if (!start) continue;
+    EXPECT_EQ(start->firefox, *c.firefox) << first;
+    EXPECT_EQ(ExtensionAllowed(*start, allowed), c.allowed) << first;
+  }
+  // Each browser's manifest lists the IDs of its own kind.
+  std::string chromium = HostManifest("/q", allowed), firefox = FirefoxHostManifest("/q", allowed);
+  EXPECT_NE(chromium.find("chrome-extension://abcdefghijklmnopabcdefghijklmnop/"), std::string::npos);
+  EXPECT_EQ(chromium.find("portal@"), std::string::npos);
+  EXPECT_NE(firefox.find("\"portal@hr.example.ru\""), std::string::npos);
+  EXPECT_EQ(firefox.find("abcdefghijklmnop"), std::string::npos);
 }
 
 // Any program can start the host: a frame of brackets is refused before it is parsed.

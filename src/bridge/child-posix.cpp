@@ -204,21 +204,51 @@ std::string ConfigFolder() {
 
 }  // namespace
 
-bool RegisterHost(const std::string& name, const std::string& manifest, bool install,
-                  std::string* error) {
-  for (const char* browser : {"google-chrome", "chromium", "microsoft-edge", "yandex-browser"}) {
-    std::string folder = JoinPath(JoinPath(ConfigFolder(), browser), "NativeMessagingHosts");
-    std::string path = JoinPath(folder, name + ".json");
+namespace {
+
+struct HostPlace {
+  std::string folder;
+  bool firefox;
+};
+
+// Where each browser looks for host manifests: the user's own folders, or the system's.
+std::vector<HostPlace> HostPlaces(bool every_user) {
+  if (every_user) {
+    const char* root = std::getenv("QVLBRIDGE_ROOT");
+    std::string prefix = root ? root : "";
+    return {{prefix + "/etc/opt/chrome/native-messaging-hosts", false},
+            {prefix + "/etc/chromium/native-messaging-hosts", false},
+            {prefix + "/etc/opt/edge/native-messaging-hosts", false},
+            {prefix + "/etc/opt/yandex/browser/native-messaging-hosts", false},
+            {prefix + "/usr/lib/mozilla/native-messaging-hosts", true}};
+  }
+  std::vector<HostPlace> places;
+  for (const char* browser : {"google-chrome", "chromium", "microsoft-edge", "yandex-browser"})
+    places.push_back({JoinPath(JoinPath(ConfigFolder(), browser), "NativeMessagingHosts"), false});
+  places.push_back({JoinPath(JoinPath(AccountHome(), ".mozilla"), "native-messaging-hosts"), true});
+  return places;
+}
+
+}  // namespace
+
+bool RegisterHost(const std::string& name, const HostManifests& manifests, const std::string&,
+                  bool every_user, bool install, std::string* error) {
+  for (const HostPlace& place : HostPlaces(every_user)) {
+    std::string path = JoinPath(place.folder, name + ".json");
     if (!install) {
-      RemoveFile(path);
-      continue;
+      if (RemoveFile(path)) continue;
+      *error = "cannot remove " + path + (every_user ? ": -UNINSTALL:ALL needs root" : "");
+      return false;
     }
     std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    // Every user's browser reads them; only root may change them.
+    mode_t before = umask(022);
+    std::filesystem::create_directories(place.folder, ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << manifest << "\n";
+    out << (place.firefox ? manifests.firefox : manifests.chromium) << "\n";
+    umask(before);
     if (!out.flush()) {
-      *error = "cannot write " + path;
+      *error = "cannot write " + path + (every_user ? ": -INSTALL:ALL needs root" : "");
       return false;
     }
   }

@@ -249,40 +249,82 @@ void KeepFromChildren(std::uintptr_t handle) {
   SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
 }
 
-bool RegisterHost(const std::string& name, const std::string& manifest, bool install,
+namespace {
+
+// One browser's key: its registry path under the hive, and whether it reads Firefox's manifest.
+struct BrowserKey {
+  const wchar_t* vendor;
+  bool firefox;
+};
+constexpr BrowserKey kBrowserKeys[] = {{L"Google\\Chrome", false},
+                                       {L"Microsoft\\Edge", false},
+                                       {L"Yandex\\YandexBrowser", false},
+                                       {L"Chromium", false},
+                                       {L"Mozilla", true}};
+
+bool WriteManifest(const std::string& path, const std::string& manifest, std::string* error) {
+  std::ofstream out(std::filesystem::path(Widen(path)), std::ios::binary | std::ios::trunc);
+  out << manifest << "\r\n";
+  if (out.flush()) return true;
+  *error = "cannot write " + path;
+  return false;
+}
+
+}  // namespace
+
+bool RegisterHost(const std::string& name, const HostManifests& manifests,
+                  const std::string& program_folder, bool every_user, bool install,
                   std::string* error) {
-  std::string path = JoinPath(BridgeDataFolder(), name + ".json");
-  if (install) {
-    std::string refused;
-    if (!MakePrivateFolder(BridgeDataFolder(), &refused)) {
-      *error = BridgeDataFolder() + ": " + refused;
-      return false;
-    }
-    std::ofstream out(std::filesystem::path(Widen(path)), std::ios::binary | std::ios::trunc);
-    out << manifest << "\r\n";
-    if (!out.flush()) {
-      *error = "cannot write " + path;
-      return false;
-    }
-  } else {
-    RemoveFile(path);
+  // Every user's: beside the program, where only an administrator writes; a user's: in the
+  // bridge's own folder.
+  std::string folder = every_user ? program_folder : BridgeDataFolder();
+  std::string paths[2] = {JoinPath(folder, name + ".json"), JoinPath(folder, name + ".firefox.json")};
+  std::string refused;
+  if (install && !every_user && !MakePrivateFolder(folder, &refused)) {
+    *error = folder + ": " + refused;
+    return false;
   }
-  for (const wchar_t* browser : {L"Google\\Chrome", L"Microsoft\\Edge", L"Yandex\\YandexBrowser",
-                                 L"Chromium"}) {
-    std::wstring key = L"Software\\" + std::wstring(browser) + L"\\NativeMessagingHosts\\" +
-                       Widen(name);
-    LSTATUS result;
-    if (install) {
-      std::wstring value = Widen(path);
-      result = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, REG_SZ, value.c_str(),
-                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    } else {
-      result = RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
-      if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
-    }
-    if (result != ERROR_SUCCESS) {
-      *error = "HKCU\\" + Narrow(key) + ": " + Win32ErrorText(static_cast<DWORD>(result));
+  for (int firefox = 0; firefox < 2; ++firefox) {
+    if (!install) {
+      RemoveFile(paths[firefox]);
+    } else if (!WriteManifest(paths[firefox], firefox ? manifests.firefox : manifests.chromium,
+                              error)) {
+      if (every_user) *error += ": -INSTALL:ALL needs administrator rights";
       return false;
+    }
+  }
+  HKEY hive = every_user ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  // A 32-bit browser on 64-bit Windows reads the 32-bit view of HKLM, a 64-bit one the other.
+  std::vector<REGSAM> views = every_user ? std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY}
+                                         : std::vector<REGSAM>{0};
+  for (const BrowserKey& browser : kBrowserKeys) {
+    std::wstring key = L"Software\\" + std::wstring(browser.vendor) + L"\\NativeMessagingHosts\\" +
+                       Widen(name);
+    for (REGSAM view : views) {
+      LSTATUS result;
+      if (install) {
+        HKEY opened = nullptr;
+        std::wstring value = Widen(paths[browser.firefox]);
+        result = RegCreateKeyExW(hive, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                                 &opened, nullptr);
+        if (result == ERROR_SUCCESS) {
+          result = RegSetValueExW(opened, nullptr, 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(value.c_str()),
+                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+          RegCloseKey(opened);
+        }
+      } else {
+        result = RegDeleteKeyExW(hive, key.c_str(), view, 0);
+        if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+      }
+      if (result != ERROR_SUCCESS) {
+        *error = (every_user ? "HKLM\\" : "HKCU\\") + Narrow(key) + ": " +
+                 Win32ErrorText(static_cast<DWORD>(result)) +
+                 (every_user && result == ERROR_ACCESS_DENIED
+                      ? " (-INSTALL:ALL needs administrator rights)"
+                      : "");
+        return false;
+      }
     }
   }
   return true;

@@ -51,12 +51,23 @@ std::string OwnProcessStamp();
 // Whether the process of `stamp` still runs (a zombie does not) and is a qvlbridge.
 bool BridgeRuns(const std::string& stamp);
 
-// Registers the native-messaging host manifest `manifest` (named `name`) with every
-// Chromium-family browser for the current user, or removes it (`install` false). Windows: the
-// manifest in the bridge's data folder and HKCU\Software\<browser>\NativeMessagingHosts\<name>
-// for Google Chrome, Microsoft Edge, Yandex Browser and Chromium; elsewhere a manifest in each
-// browser's $XDG_CONFIG_HOME/<browser>/NativeMessagingHosts. False with `error`.
-bool RegisterHost(const std::string& name, const std::string& manifest, bool install,
+// The host's manifests: the Chromium family's (allowed_origins) and Firefox's
+// (allowed_extensions).
+struct HostManifests {
+  std::string chromium, firefox;
+};
+// Registers the native-messaging host `name` with Google Chrome, Microsoft Edge, Yandex
+// Browser, Chromium and Firefox, or removes it (`install` false): for the current user, or, with
+// `every_user`, for every user of the computer, its manifests where users cannot change them.
+//   Windows, a user: the manifests in the bridge's data folder, HKCU\Software\<browser>\
+//     NativeMessagingHosts\<name>. Every user: the manifests in `program_folder` (Program Files),
+//     HKLM keys in both registry views, as 32-bit and 64-bit browsers read them.
+//   Elsewhere, a user: $XDG_CONFIG_HOME/<browser>/NativeMessagingHosts and
+//     ~/.mozilla/native-messaging-hosts. Every user: each browser's system folder under /etc
+//     (Firefox: /usr/lib/mozilla/native-messaging-hosts), below $QVLBRIDGE_ROOT where set.
+// False with `error`, which says so where administrator rights are missing.
+bool RegisterHost(const std::string& name, const HostManifests& manifests,
+                  const std::string& program_folder, bool every_user, bool install,
                   std::string* error);
 
 // Standard input and output carry bytes as they are (the browser's framing), with no

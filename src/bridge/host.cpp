@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <algorithm>
 
 namespace qvl {
 namespace {
@@ -105,15 +106,56 @@ int ServeHost(Bridge& bridge, RequestLog& log, std::FILE* in, std::FILE* out) {
   return 0;
 }
 
-std::string HostManifest(const std::string& program, const std::vector<std::string>& more) {
-  Json origins = Json::array({std::string("chrome-extension://") + kExtensionId + "/"});
-  for (const std::string& id : more) origins.push_back("chrome-extension://" + id + "/");
+namespace {
+
+bool IsChromiumId(const std::string& id) {
+  return id.size() == 32 && id.find_first_not_of("abcdefghijklmnop") == std::string::npos;
+}
+
+Json Manifest(const std::string& program, const char* list, Json allowed) {
   return Json{{"name", kHostName},
               {"description", "qvlbridge: takes a fingerprint with qvlcapture"},
               {"path", program},
               {"type", "stdio"},
-              {"allowed_origins", origins}}
-      .dump(2);
+              {list, std::move(allowed)}};
+}
+
+}  // namespace
+
+std::optional<BrowserStart> BrowserStartOf(const std::vector<std::string>& arguments) {
+  constexpr std::string_view kChrome = "chrome-extension://";
+  if (!arguments.empty() && arguments[0].compare(0, kChrome.size(), kChrome) == 0) {
+    std::string id = arguments[0].substr(kChrome.size());
+    return BrowserStart{id.substr(0, id.find('/')), false};
+  }
+  // Firefox: "/path/ru.qvlcapture.bridge.json" "qvlcapture@qvlcapture.ru".
+  constexpr std::string_view kJson = ".json";
+  if (arguments.size() == 2 && arguments[0].size() > kJson.size() &&
+      arguments[0].compare(arguments[0].size() - kJson.size(), kJson.size(), kJson) == 0 &&
+      IsFirefoxId(arguments[1]))
+    return BrowserStart{arguments[1], true};
+  return std::nullopt;
+}
+
+bool ExtensionAllowed(const BrowserStart& start, const std::vector<std::string>& allowed) {
+  if (start.extension_id == (start.firefox ? kFirefoxExtensionId : kExtensionId)) return true;
+  return std::find(allowed.begin(), allowed.end(), start.extension_id) != allowed.end();
+}
+
+std::string HostManifest(const std::string& program, const std::vector<std::string>& more) {
+  Json origins = Json::array({std::string("chrome-extension://") + kExtensionId + "/"});
+  for (const std::string& id : more) {
+    if (IsChromiumId(id)) origins.push_back("chrome-extension://" + id + "/");
+  }
+  return Manifest(program, "allowed_origins", origins).dump(2);
+}
+
+std::string FirefoxHostManifest(const std::string& program, const std::vector<std::string>& more) {
+  Json ids = Json::array({kFirefoxExtensionId});
+  for (const std::string& id : more) {
+    if (IsFirefoxId(id)) ids.push_back(id);
+  }
+  return Manifest(program, "allowed_extensions", ids).dump(2);
 }
 
 }  // namespace qvl

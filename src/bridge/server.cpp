@@ -11,7 +11,6 @@
 #include <boost/beast/http.hpp>
 #include <boost/version.hpp>
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <list>
 #include <memory>
@@ -32,7 +31,6 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
-constexpr std::uintmax_t kLogBytes = 1024 * 1024;
 // Connections at once: a page needs two or three; the rest would be somebody's flood.
 constexpr std::size_t kMostConnections = 32;
 // The request line and headers must be in within this, in all; an idle keep-alive connection is
@@ -378,21 +376,6 @@ void Server::Run() {
 }
 
 }  // namespace
-
-void RequestLog::Write(const std::string& line) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::path path = fs::u8path(path_);
-  if (fs::file_size(path, error) > kLogBytes && !error) {
-    fs::rename(path, fs::u8path(path_ + ".old"), error);
-  }
-  char stamp[32];
-  std::time_t now = std::time(nullptr);
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", std::localtime(&now));
-  std::ofstream out(path, std::ios::app | std::ios::binary);
-  out << stamp << " " << line << "\n";
-}
 
 void Serve(Bridge& bridge, RequestLog& log) {
   Server server(bridge, log);

@@ -57,6 +57,16 @@ case_bridge_browser() {
   expect_portal http
 }
 
+# The program folder $top/host with qvlbridge, which allows the portal, as the browsers' host: a
+# test HOME and state, finger 7 on file:$top/finger, the stand-in's calls in $top/scanner.log.
+install_host() {
+  install "$top/host"
+  cp "$build/qvlbridge" "$top/host/"
+  printf '{"allowed_origins": ["%s"]}' "$page" >"$top/host/qvlbridge.json"
+  export XDG_STATE_HOME=$top/state QVLCAPTURE_SCANNER_LOCK=${top##*/}-host QVLSIM_FINGER=7 \
+    QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_LOG=$top/scanner.log HOME=$top/home
+}
+
 case_bridge_extension() {
   # The same portal through the package's extension, with qvlbridge as the browser's
   # native-messaging host, registered by -INSTALL, and no HTTP service at all: the page, a plain
@@ -64,11 +74,7 @@ case_bridge_extension() {
   # speaks it.
   portal_host=hr.intranet.test
   serve_portal
-  install "$top/host"
-  cp "$build/qvlbridge" "$top/host/"
-  printf '{"allowed_origins": ["%s"]}' "$page" >"$top/host/qvlbridge.json"
-  export XDG_STATE_HOME=$top/state QVLCAPTURE_SCANNER_LOCK=${top##*/}-host QVLSIM_FINGER=7 \
-    QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_LOG=$top/scanner.log HOME=$top/home
+  install_host
   local answer started
   touch "$top/finger"
   for asked in "$page|{\"mode\": \"enroll\", \"token\": \"Ёж\"}|\"ending\": \"answered\".*\"token\": \"Ёж\"" \
@@ -104,11 +110,7 @@ case_bridge_firefox() {
   command -v firefox-esr >/dev/null && /usr/bin/python3 -c 'import websockets' 2>/dev/null ||
     { echo "SKIPPED: no firefox-esr or python3-websockets (apt-get install firefox-esr python3-websockets)"; exit 77; }
   serve_portal
-  install "$top/host"
-  cp "$build/qvlbridge" "$top/host/"
-  printf '{"allowed_origins": ["%s"]}' "$page" >"$top/host/qvlbridge.json"
-  export XDG_STATE_HOME=$top/state QVLCAPTURE_SCANNER_LOCK=${top##*/}-host QVLSIM_FINGER=7 \
-    QVLSIM_ARRIVE=file:"$top/finger" QVLSIM_LOG=$top/scanner.log HOME=$top/home
+  install_host
   "$top/host/qvlbridge" -INSTALL || fail "-INSTALL failed"
   grep -q '"allowed_extensions"' "$HOME/.mozilla/native-messaging-hosts/ru.qvlcapture.bridge.json" ||
     fail "no host manifest for Firefox"

@@ -1,15 +1,14 @@
 #!/usr/bin/env python3
-"""What another program on the computer does to the bridge's port.
-
-  forge PORT ORIGIN OWNER_PORT  chooses its own source: the bridge's port on 127.0.0.2-.33, the
-                                owner's open connection's port, IPv4-mapped sources; sends status,
-                                capture and cancel from each. Prints "SOURCE REQUEST ANSWER" for
-                                every answer that is no refusal, and "squatted [::1]" if it could
-                                listen on ::1 at the bridge's port.
-  hold PORT SECONDS             keeps 64 connections open for SECONDS: half idle, half sending a
-                                refused request and then a byte a second; a closed one is opened
-                                again at once.
-"""
+# What another program on the computer does to the bridge's port.
+#
+#   forge PORT ORIGIN OWNER_PORT  chooses its own source: the bridge's port on 127.0.0.2-.33, the
+#                                 owner's open connection's port, IPv4-mapped sources; sends status,
+#                                 capture and cancel from each. Prints "SOURCE REQUEST ANSWER" for
+#                                 every answer that is no refusal, and "squatted [::1]" if it could
+#                                 listen on ::1 at the bridge's port.
+#   hold PORT SECONDS             keeps 64 connections open for SECONDS: half idle, half sending a
+#                                 refused request and then a byte a second; a closed one is opened
+#                                 again at once.
 import socket
 import sys
 import time

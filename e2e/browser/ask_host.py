@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Speaks to qvlbridge as a browser speaks to its native-messaging host: starts COMMAND... with
-the extension's origin, writes one message (a 4-byte length in native byte order, then JSON),
-and prints the answer's JSON. The message is REQUEST as given when it starts with '{', else a
-request of ORIGIN for /v1/capture with the body REQUEST; 'raw:HEX' writes those bytes alone.
-With CLOSE_AFTER seconds, the input is closed then, as when the page goes.
-
-  ask_host.py ORIGIN REQUEST CLOSE_AFTER|- COMMAND..."""
+# Speaks to qvlbridge as a browser speaks to its native-messaging host: starts COMMAND... with
+# the extension's origin, writes one message (a 4-byte length in native byte order, then JSON),
+# and prints the answer's JSON. The message is REQUEST as given when it starts with '{', else a
+# request of ORIGIN for /v1/capture with the body REQUEST; 'raw:HEX' writes those bytes alone.
+# With CLOSE_AFTER seconds, the input is closed then, as when the page goes.
+#
+#   ask_host.py ORIGIN REQUEST CLOSE_AFTER|- COMMAND...
 import json
 import struct
 import subprocess

@@ -1,15 +1,14 @@
 #!/usr/bin/python3
-"""Drives headless Firefox ESR over WebDriver BiDi, as a person with the package's extension
-would use the portal (Debian's python3-websockets: call /usr/bin/python3).
-
-  firefox.py PROFILE EXTENSION_FOLDER SCANNER_LOG RUN_PROGRAM URL|REPORT_FILE...
-
-Installs the unpacked extension for the session, then opens each URL in a tab of its own and
-waits until the test origin has recorded the page's report in REPORT_FILE. Last, it opens the
-first URL's folder's driver.html?hold, which starts a capture, and once the stand-in is polled
-(SCANNER_LOG grows) closes that tab; it prints how many seconds passed until no process runs
-RUN_PROGRAM, the capture's qvlcapture.
-"""
+# Drives headless Firefox ESR over WebDriver BiDi, as a person with the package's extension
+# would use the portal (Debian's python3-websockets: call /usr/bin/python3).
+#
+#   firefox.py PROFILE EXTENSION_FOLDER SCANNER_LOG RUN_PROGRAM URL|REPORT_FILE...
+#
+# Installs the unpacked extension for the session, then opens each URL in a tab of its own and
+# waits until the test origin has recorded the page's report in REPORT_FILE. Last, it opens the
+# first URL's folder's driver.html?hold, which starts a capture, and once the stand-in is polled
+# (SCANNER_LOG grows) closes that tab; it prints how many seconds passed until no process runs
+# RUN_PROGRAM, the capture's qvlcapture.
 import asyncio
 import json
 import os

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""The test origin of the browser cases: serves the files of FOLDER, records what the page
-reports at /report, lays the finger on (/finger?on) or takes it off (/finger?off) the
-stand-in scanner by making or removing FINGER_FILE, and counts the stand-in's polls in its
-log, SCANNER_LOG (/polls). Writes its port to PORT_FILE."""
+# The test origin of the browser cases: serves the files of FOLDER, records what the page
+# reports at /report, lays the finger on (/finger?on) or takes it off (/finger?off) the
+# stand-in scanner by making or removing FINGER_FILE, and counts the stand-in's polls in its
+# log, SCANNER_LOG (/polls). Writes its port to PORT_FILE.
 import http.server
 import os
 import sys

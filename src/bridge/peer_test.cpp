@@ -6,7 +6,7 @@
 #include <cstring>
 
 #ifndef _WIN32
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -86,68 +86,51 @@ TEST(ClientOwner, TheOneEstablishedRowOfBothEnds) {
 }
 
 #ifndef _WIN32
-// The kernel's own answers, for this account's real connections: over IPv4, from an IPv6
-// socket to 127.0.0.1, and over ::1; and for a client end that does not exist.
+Endpoint EndOf(int fd, int (*ask)(int, sockaddr*, socklen_t*)) {
+  sockaddr_in6 seen{};
+  socklen_t size = sizeof seen;
+  ask(fd, reinterpret_cast<sockaddr*>(&seen), &size);
+  auto* in = reinterpret_cast<sockaddr_in*>(&seen);
+  if (seen.sin6_family == AF_INET)
+    return Ipv4Endpoint(reinterpret_cast<const std::uint8_t*>(&in->sin_addr), ntohs(in->sin_port));
+  Endpoint endpoint;
+  std::memcpy(endpoint.address.data(), &seen.sin6_addr, 16);
+  endpoint.port = ntohs(seen.sin6_port);
+  return endpoint;
+}
+
+// The kernel's own answers, and the /proc tables', for this account's real connections: over
+// IPv4, from an IPv6 socket to 127.0.0.1 (a row of tcp6), and over ::1; and for a client end
+// that does not exist.
 TEST(ClientIsOwnAccount, RealLoopbackConnections) {
-  struct Ends {
-    int family;
-    const char* client;
-    const char* service;
-  };
-  for (Ends ends : {Ends{AF_INET, "127.0.0.1", "127.0.0.1"}, Ends{AF_INET6, "::ffff:127.0.0.1", "127.0.0.1"},
-                    Ends{AF_INET6, "::1", "::1"}}) {
-    bool v6 = std::strchr(ends.service, ':');
-    int listener = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage address{};
-    socklen_t length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-    address.ss_family = static_cast<sa_family_t>(v6 ? AF_INET6 : AF_INET);
-    inet_pton(address.ss_family, ends.service,
-              v6 ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr)
-                 : static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-      close(listener);
-      continue;  // no IPv6 on this machine
-    }
-    ASSERT_EQ(listen(listener, 1), 0);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    sockaddr_storage target = address;
-    if (ends.family == AF_INET6 && !v6) {  // 127.0.0.1 as ::ffff:127.0.0.1
-      sockaddr_in6 mapped{};
-      mapped.sin6_family = AF_INET6;
-      mapped.sin6_port = reinterpret_cast<sockaddr_in*>(&address)->sin_port;
-      inet_pton(AF_INET6, ends.client, &mapped.sin6_addr);
-      std::memcpy(&target, &mapped, sizeof mapped);
-      length = sizeof mapped;
-    }
-    int client = socket(ends.family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&target), length), 0) << ends.client;
+  for (auto [listen_on, connect_to] : {std::pair{"127.0.0.1", "127.0.0.1"},
+                                       std::pair{"127.0.0.1", "::ffff:127.0.0.1"},
+                                       std::pair{"::1", "::1"}}) {
+    addrinfo hints{}, *service = nullptr, *target = nullptr;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_STREAM;
+    getaddrinfo(listen_on, "0", &hints, &service);
+    int listener = socket(service->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool bound = bind(listener, service->ai_addr, service->ai_addrlen) == 0 && listen(listener, 1) == 0;
+    freeaddrinfo(service);
+    if (!bound) continue;  // no IPv6 on this machine
+    std::string port = std::to_string(EndOf(listener, getsockname).port);
+    getaddrinfo(connect_to, port.c_str(), &hints, &target);
+    int client = socket(target->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(client, target->ai_addr, target->ai_addrlen), 0) << connect_to;
+    freeaddrinfo(target);
     int accepted = accept(listener, nullptr, nullptr);
-    auto end_of = [accepted](bool peer) {
-      sockaddr_storage seen{};
-      socklen_t size = sizeof seen;
-      (peer ? getpeername : getsockname)(accepted, reinterpret_cast<sockaddr*>(&seen), &size);
-      if (seen.ss_family == AF_INET) {
-        auto* in = reinterpret_cast<sockaddr_in*>(&seen);
-        return Ipv4Endpoint(reinterpret_cast<const std::uint8_t*>(&in->sin_addr), ntohs(in->sin_port));
-      }
-      auto* in = reinterpret_cast<sockaddr_in6*>(&seen);
-      Endpoint endpoint;
-      std::memcpy(endpoint.address.data(), &in->sin6_addr, 16);
-      endpoint.port = ntohs(in->sin6_port);
-      return endpoint;
-    };
-    Connection connection{end_of(false), end_of(true)};
-    std::string why;
-    std::optional<DiagAnswer> kernel = KernelClientUser(connection);
-    EXPECT_TRUE(!kernel || (kernel->found && kernel->uid == geteuid())) << ends.client;
-    EXPECT_EQ(ProcClientUser(connection), geteuid()) << ends.client;
-    EXPECT_TRUE(ClientIsOwnAccount(connection, &why)) << ends.client << ": " << why;
-    Connection nobody = connection;
-    nobody.client.port ^= 1;
-    kernel = KernelClientUser(nobody);
-    EXPECT_TRUE(!kernel || !kernel->found) << ends.client;
-    EXPECT_EQ(ProcClientUser(nobody), std::nullopt) << ends.client;
-    EXPECT_FALSE(ClientIsOwnAccount(nobody, &why)) << ends.client;
+    Connection connection{EndOf(accepted, getsockname), EndOf(accepted, getpeername)};
+    for (bool real : {true, false}) {
+      if (!real) connection.client.port ^= 1;  // an end nobody holds
+      std::string why;
+      std::optional<DiagAnswer> kernel = KernelClientUser(connection);
+      EXPECT_TRUE(!kernel || (kernel->found == real && (!real || kernel->uid == geteuid())))
+          << connect_to;
+      EXPECT_EQ(ProcClientUser(connection), real ? std::optional<std::uint64_t>(geteuid()) : std::nullopt)
+          << connect_to;
+      EXPECT_EQ(ClientIsOwnAccount(connection, &why), real) << connect_to << ": " << why;
+    }
     for (int fd : {client, accepted, listener}) close(fd);
   }
 }

@@ -72,7 +72,7 @@ cp "$build/e2e/needs_dependency$suffix" "$folder/$lib"|
 cp "$build/e2e/broken_scanner$suffix" "$folder/$lib"|
 chattr +i "$folder" 2>/dev/null|
 hold "$folder/qvlcapture.lock" read|
-printf '\xef\xbb\xbf-\xce\xa9' >"$folder/command.txt"|
+printf '\xff\xfe-\x00\x00\xd8' >"$folder/command.txt"|
 printf -- '-\0C\0' >"$folder/command.txt"|
 export QVLSIM_FAIL=process|
 export QVLSIM_CRASH=access|

@@ -85,6 +85,7 @@ int Main(int argc, char** argv) {
   std::optional<BrowserStart> host = BrowserStartOf(std::vector<std::string>(argv + 1, argv + argc));
   if (host && !ExtensionAllowed(*host, config.allowed_extensions))
     return Fail("the extension " + host->extension_id + " is not in allowed_extensions");
+  if (!host && argc > 1) UseCallersConsole();
   for (int i = 1; i < argc && !host; ++i) {
     std::string argument = Upper(argv[i]);
     if (argument == "-H" || argument == "-?" || argument == "/?" || argument == "--HELP") {

@@ -257,6 +257,8 @@ bool RegisterHost(const std::string& name, const HostManifests& manifests, const
 
 void BinaryStandardStreams() {}
 
+void UseCallersConsole() {}
+
 namespace {
 
 // The program as one argument of a desktop entry's Exec= line: quoted, with what the quotes

@@ -330,6 +330,13 @@ bool RegisterHost(const std::string& name, const HostManifests& manifests,
   return true;
 }
 
+void UseCallersConsole() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if ((out && out != INVALID_HANDLE_VALUE) || !AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  std::freopen("CONOUT$", "w", stdout);
+  std::freopen("CONOUT$", "w", stderr);
+}
+
 void BinaryStandardStreams() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);

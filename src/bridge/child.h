@@ -59,9 +59,10 @@ struct HostManifests {
 // Registers the native-messaging host `name` with Google Chrome, Microsoft Edge, Yandex
 // Browser, Chromium and Firefox, or removes it (`install` false): for the current user, or, with
 // `every_user`, for every user of the computer, its manifests where users cannot change them.
-//   Windows, a user: the manifests in the bridge's data folder, HKCU\Software\<browser>\
-//     NativeMessagingHosts\<name>. Every user: the manifests in `program_folder` (Program Files),
-//     HKLM keys in both registry views, as 32-bit and 64-bit browsers read them.
+//   Windows, a user: the manifests in the bridge's data folder, and the key
+//     HKCU\Software\<browser>\NativeMessagingHosts\<name>. Every user: the manifests in
+//     `program_folder` (Program Files), HKLM keys in both registry views, as 32-bit and 64-bit
+//     browsers read them.
 //   Elsewhere, a user: $XDG_CONFIG_HOME/<browser>/NativeMessagingHosts and
 //     ~/.mozilla/native-messaging-hosts. Every user: each browser's system folder under /etc
 //     (Firefox: /usr/lib/mozilla/native-messaging-hosts), below $QVLBRIDGE_ROOT where set.
@@ -73,6 +74,10 @@ bool RegisterHost(const std::string& name, const HostManifests& manifests,
 // Standard input and output carry bytes as they are (the browser's framing), with no
 // translation of line ends.
 void BinaryStandardStreams();
+
+// Standard output and error reach the console the program was typed in where they lead nowhere
+// else: on Windows qvlbridge is a windowed program, which has none of its own.
+void UseCallersConsole();
 
 // Keeps the socket `handle` from every child process.
 void KeepFromChildren(std::uintptr_t handle);

@@ -224,6 +224,10 @@ bool IsOrigin(const std::string& origin) {
 
 }  // namespace
 
+bool IsChromiumId(const std::string& id) {
+  return id.size() == 32 && id.find_first_not_of("abcdefghijklmnop") == std::string::npos;
+}
+
 bool IsFirefoxId(const std::string& id) {
   bool guid = id.size() == 38 && id.front() == '{' && id.back() == '}' &&
               id.find_first_not_of("0123456789abcdefABCDEF-", 1) == id.size() - 1;
@@ -276,8 +280,7 @@ std::optional<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string
     return std::nullopt;
   }
   for (const std::string& id : config.allowed_extensions) {
-    bool chromium = id.size() == 32 && id.find_first_not_of("abcdefghijklmnop") == std::string::npos;
-    if (!chromium && !IsFirefoxId(id)) {
+    if (!IsChromiumId(id) && !IsFirefoxId(id)) {
       *error = "qvlbridge.json: \"" + id + "\" in allowed_extensions is no extension ID";
       return std::nullopt;
     }

@@ -80,7 +80,9 @@ using RunCapture = std::function<CaptureOutcome(const CaptureRequest&, int deadl
 int NestingDepth(std::string_view text);
 inline constexpr int kDeepestJson = 8;
 
-// A Firefox extension's ID: e-mail-like ("name@example.org") or a {GUID}.
+// An extension's ID: the Chromium family's 32 letters a-p; Firefox's e-mail-like
+// ("name@example.org") or a {GUID}.
+bool IsChromiumId(const std::string& id);
 bool IsFirefoxId(const std::string& id);
 
 // A refusal as the page reads it: the status and {"error": what}.

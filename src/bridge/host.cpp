@@ -108,10 +108,6 @@ int ServeHost(Bridge& bridge, RequestLog& log, std::FILE* in, std::FILE* out) {
 
 namespace {
 
-bool IsChromiumId(const std::string& id) {
-  return id.size() == 32 && id.find_first_not_of("abcdefghijklmnop") == std::string::npos;
-}
-
 Json Manifest(const std::string& program, const char* list, Json allowed) {
   return Json{{"name", kHostName},
               {"description", "qvlbridge: takes a fingerprint with qvlcapture"},

@@ -111,7 +111,7 @@ TEST_F(BridgeTest, RequestsItRefuses) {
       {R"({"mode":"enroll","level":0})", 400},  // below lowest_level: verimatch matches every record
       {R"({"mode":"enroll","x":[[[[[[[[[]]]]]]]]]})", 400},
       {R"({"mode":"enroll","x":"[[[[[[[[[[[["})", 200},  // brackets inside a string nest nothing
-      {R"({"mode":"enroll","x":"\\","y":[[[[[[[[[]]]]]]]]]})", 400},  // a string ending in an escaped backslash ends there
+      {R"({"mode":"enroll","x":"\\","y":[[[[[[[[[]]]]]]]]]})", 400},  // an escaped backslash, then the string ends
       {R"({"mode":"enroll","token":"x"})" + std::string(5000, ' '), 413},
       {R"({"mode":"verify","template":")" + template_256 + R"(","token":"A-1"})", 200},
   };

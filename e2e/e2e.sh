@@ -58,6 +58,7 @@ else
   export LC_ALL=C.UTF-8
 fi
 russian=$([[ $LC_ALL == ru* ]] && echo 1)  # the user's language, which the program speaks
+export QVLSIM_LOG=$([ -n "$windows" ] && echo "Z:${top//\//\\}\\calls" || echo "$top/calls")
 # Callers start the program from a working folder of their own. This one holds a library named
 # like one that the scanner library needs, which must never be loaded from there.
 caller_folder=$top/caller

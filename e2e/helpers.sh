@@ -1,8 +1,9 @@
 # Helpers of the end-to-end cases, sourced by e2e.sh: starting the program as a caller does,
 # acting as the user, and checking what the run left behind.
 
-fail() {
+fail() {  # with the last starts and the stand-in's calls: whether each run reached the library
   echo "FAIL ($name): $*"
+  echo "last starts and library calls: $(tail -n 12 "$top/calls" 2>/dev/null | tr '\n' ' ')"
   exit 1
 }
 
@@ -17,6 +18,7 @@ install() {  # makes $1 the program folder: the program and the stand-in library
 start() {
   : >"$top/messages"
   : >"$top/stderr"
+  echo "[start $*]" >>"$top/calls"
   (cd "$caller_folder" && exec $WINE "$folder/$exe" "$@" </dev/null >/dev/null 2>>"$top/$stderr") &
   pid=$!
 }
@@ -145,13 +147,15 @@ expect_refused() {  # a second start: exit 5, the message $1, and no call of the
 }
 
 hold() {  # another program holds file $1 open, sharing as $2 says (see hold_file.cpp)
-  if [ -z "$windows" ]; then  # Linux: a lock, as another run would hold it
-    bash -c 'exec 9>>"$1" && flock 9 && exec sleep 60' - "$1" &  # one process: killed, it lets go
-    holder=$!
-    for _ in $(seq 100); do flock -n "$1" true && sleep 0.1 || return 0; done
-    fail "cannot lock $1"
+  if [ -z "$windows" ]; then  # Linux: a record lock, as another run would hold it
+    python3 -c 'import fcntl, sys, time
+held = open(sys.argv[1], "a")  # kept: closing it would let go
+fcntl.lockf(held, fcntl.LOCK_EX)
+print("held", flush=True)
+time.sleep(60)' "$1" >"$top/held" &
+  else
+    (cd / && exec "$WINE" "$build/hold_file.exe" "$(native "$1")" "$2" </dev/null >"$top/held") &
   fi
-  (cd / && exec "$WINE" "$build/hold_file.exe" "$(native "$1")" "$2" </dev/null >"$top/held") &
   holder=$!
   for _ in $(seq 100); do grep -q held "$top/held" 2>/dev/null && return 0 || sleep 0.1; done
   fail "cannot hold $1"

@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -177,9 +178,15 @@ QVL_EXPORT int32_t QVL_CALL QvlOpenDevice(int32_t, int32_t) {
   g_device.opened_at = Clock::now();
   if (CrashIs("thread") || CrashIs("thread_system")) std::thread(CrashOnOwnThread).detach();
 #ifndef _WIN32
-  // A vendor's helper process, started and left running (QVLSIM_HELPER=1).
-  if (EnvNumber("QVLSIM_HELPER", 0) && fork() == 0) {
-    execl("/bin/sleep", "sleep", "5", static_cast<char*>(nullptr));
+  // A vendor's helper process, started and left running for 5 s: a program of its own
+  // (QVLSIM_HELPER=1), or a copy of the caller that never execs (2), which keeps every descriptor.
+  if (long helper = EnvNumber("QVLSIM_HELPER", 0); helper && fork() == 0) {
+    if (helper == 2) {
+      timespec five{5, 0};
+      nanosleep(&five, nullptr);
+    } else {
+      execl("/bin/sleep", "sleep", "5", static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
 #endif

@@ -18,22 +18,25 @@ bool HeldElsewhere(SystemError error) {
   return !error.c_runtime && error.code == ERROR_SHARING_VIOLATION;
 }
 
-bool LockFolder(const std::string& folder) {
+bool LockFolder(const std::string& folder, int grace_ms) {
   std::string path = JoinPath(folder, kLockFileName);
   // Shared with nobody and deleted on close: a second opener is refused whatever path it takes,
   // and the file goes when the process ends, however it ends. The handle stays open until then.
-  // A run that has just ended may leave the file pending deletion for a moment (under Wine, after
-  // its process is gone), and opening it then is refused as access denied: that passes.
-  for (int attempt = 0;; ++attempt) {
+  // A run that is ending still holds it for a moment, and then may leave it pending deletion
+  // (refused as access denied): both pass within the grace.
+  for (int waited = 0;; waited += 50) {
     HANDLE lock =
         CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (lock != INVALID_HANDLE_VALUE) return true;
     DWORD error = GetLastError();
+    bool passing = HeldElsewhere({error, false}) || error == ERROR_ACCESS_DENIED;
+    if (passing && waited < grace_ms) {
+      Sleep(50);
+      continue;
+    }
     if (HeldElsewhere({error, false})) return false;
-    if (error != ERROR_ACCESS_DENIED || attempt == 20)
-      throw RunError(CreateErrorMessage(path, {error, false}));
-    Sleep(50);
+    throw RunError(CreateErrorMessage(path, {error, false}));
   }
 }
 
@@ -41,7 +44,7 @@ namespace {
 HANDLE g_scanner_lock = nullptr;
 }  // namespace
 
-bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls) {
+bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls, int grace_ms) {
   HANDLE mutex = nullptr;
   DWORD error = 0;
   // Waiting needs SYNCHRONIZE alone, and a mutex owned by a wait needs nothing more: the
@@ -61,8 +64,9 @@ bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls) {
         Say(Message::kCannotLock, {{"path", Narrow(name)}, {"reason", Win32ErrorText(error)}}));
   }
   // Owned by this thread until the process ends; a run that died leaves it abandoned, which the
-  // next run takes over as free. The handle stays open until then.
-  DWORD waited = WaitForSingleObject(mutex, 0);
+  // next run takes over as free, and one still ending lets it go within the grace. The handle
+  // stays open until then.
+  DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(grace_ms));
   bool owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
   if (owned) g_scanner_lock = mutex;
   return owned;
@@ -104,7 +108,7 @@ bool LockScanner() {
   wchar_t custom[128];
   DWORD length = GetEnvironmentVariableW(L"QVLCAPTURE_SCANNER_LOCK", custom, 128);
   std::wstring name = ScannerLockName(length < 128 ? std::wstring(custom, length) : L"");
-  return TakeNamedMutex(name, {CreateSharedMutex, OpenMutexForWaiting});
+  return TakeNamedMutex(name, {CreateSharedMutex, OpenMutexForWaiting}, kLockGraceMilliseconds);
 }
 
 std::wstring ScannerLockName(const std::wstring& custom) {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -108,26 +107,41 @@ namespace {
 // Locks the file at `path` for this process's lifetime. False when another process holds it.
 int g_scanner_lock = -1;
 
-bool LockFile(const std::string& path, int* held = nullptr) {
+bool LockFile(const std::string& path, int grace_ms, int* held = nullptr) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) throw RunError(CreateErrorMessage(path, LastSystemError()));
-  // The descriptor stays open until the process ends, and the lock with it. Only a lock held
-  // elsewhere means another run: on NFS, say, flock fails for reasons of its own.
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    if (held) *held = fd;
-    return true;
+  // A record lock is the process's own: a helper the library forks does not inherit it, and it
+  // goes with the process, however that ends. The descriptor stays open until then. Only a lock
+  // held elsewhere means another run: on NFS, say, locking fails for reasons of its own.
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  timespec pause{0, 50'000'000};
+  for (int waited = 0;; waited += 50) {
+    if (fcntl(fd, F_SETLK, &whole) == 0) {
+      if (held) *held = fd;
+      return true;
+    }
+    SystemError error = LastSystemError();
+    if (HeldElsewhere(error) && waited < grace_ms) {
+      nanosleep(&pause, nullptr);
+      continue;
+    }
+    close(fd);
+    if (HeldElsewhere(error)) return false;
+    throw RunError(FileErrorMessage(Message::kCannotLock, path, error));
   }
-  SystemError error = LastSystemError();
-  close(fd);
-  if (HeldElsewhere(error)) return false;
-  throw RunError(FileErrorMessage(Message::kCannotLock, path, error));
 }
 
 }  // namespace
 
-bool HeldElsewhere(SystemError error) { return error.code == EWOULDBLOCK; }
+bool HeldElsewhere(SystemError error) {
+  return error.code == EAGAIN || error.code == EACCES;  // either, by the system
+}
 
-bool LockFolder(const std::string& folder) { return LockFile(JoinPath(folder, kLockFileName)); }
+bool LockFolder(const std::string& folder, int grace_ms) {
+  return LockFile(JoinPath(folder, kLockFileName), grace_ms);
+}
 
 std::string AccountHome() {
   const char* home = std::getenv("HOME");
@@ -152,7 +166,8 @@ bool LockScanner() {
       throw RunError(CreateErrorMessage(folder, LastSystemError()));
     chmod(folder.c_str(), 0700);
   }
-  return LockFile(JoinPath(folder, std::string(name) + ".lock"), &g_scanner_lock);
+  return LockFile(JoinPath(folder, std::string(name) + ".lock"), kLockGraceMilliseconds,
+                  &g_scanner_lock);
 }
 
 void ReleaseScanner() {

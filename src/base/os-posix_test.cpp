@@ -2,6 +2,8 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -16,10 +18,34 @@ namespace {
 // Only a lock another process holds refuses a start; any other failure (NFS without locks) is an
 // error that says so, never "already running".
 TEST(PosixLocks, OnlyALockHeldElsewhereRefusesAStart) {
-  EXPECT_TRUE(HeldElsewhere({EWOULDBLOCK, true}));
-  for (int other : {ENOLCK, EACCES, EBADF, EINTR}) {
+  EXPECT_TRUE(HeldElsewhere({EAGAIN, true}));
+  EXPECT_TRUE(HeldElsewhere({EACCES, true}));
+  for (int other : {ENOLCK, EBADF, EINTR}) {
     EXPECT_FALSE(HeldElsewhere({static_cast<unsigned long>(other), true})) << other;
   }
+}
+
+// A run that holds the folder refuses a start; one still ending as the start comes (a caller
+// killed it and started the next at once) lets it go within the grace.
+TEST(PosixLocks, AHolderThatIsEndingPassesWithinTheGrace) {
+  ScopedTempDir dir;
+  int held[2], go[2];
+  ASSERT_EQ(pipe(held), 0);
+  ASSERT_EQ(pipe(go), 0);
+  pid_t holder = fork();
+  if (holder == 0) {
+    char byte = 0;
+    if (LockFolder(dir.path(), 0) && write(held[1], &byte, 1) == 1 && read(go[0], &byte, 1) == 1)
+      usleep(200'000);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(held[0], &byte, 1), 1);
+  EXPECT_FALSE(LockFolder(dir.path(), 0));
+  ASSERT_EQ(write(go[1], &byte, 1), 1);
+  EXPECT_TRUE(LockFolder(dir.path(), 60'000));
+  waitpid(holder, nullptr, 0);
+  for (int fd : {held[0], held[1], go[0], go[1]}) close(fd);
 }
 
 // A crash report that the disk cuts short (a file-size limit stands in for a full disk) leaves

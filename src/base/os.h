@@ -68,12 +68,17 @@ bool MoveOver(const std::string& from, const std::string& to);
 // computer on a shared one, meets the same file; the system lets go of it with the process,
 // however that ends.
 inline constexpr char kLockFileName[] = "qvlcapture.lock";
-// Takes the lock file in `folder` until the process ends. False when another run holds it; any
-// other failure is a RunError.
-bool LockFolder(const std::string& folder);
+// How long a start waits for a lock whose holder is still ending. A caller that kills a hung run
+// starts the next at once, but the system lets the locks go only once the killed process is torn
+// down: later still when a driver call has to be cancelled first, or, under Wine, when the Wine
+// server gets to it.
+inline constexpr int kLockGraceMilliseconds = 2000;
+// Takes the lock file in `folder` until the process ends. False when another run holds it past
+// the grace; any other failure is a RunError.
+bool LockFolder(const std::string& folder, int grace_ms = kLockGraceMilliseconds);
 // Takes the one lock of this user's session (Windows: a named mutex; elsewhere a lock file of the
 // user's) until the process ends, so that runs in different folders never poll the scanner at
-// once. False when another run holds it. A test harness that drives several stand-in scanners at
+// once. False when another run holds it past the grace. A test harness that drives several stand-in scanners at
 // once names a lock of its own in QVLCAPTURE_SCANNER_LOCK.
 bool LockScanner();
 // Lets the scanner lock go before the process ends: for a run that stops before it opened the

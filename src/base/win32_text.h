@@ -27,10 +27,11 @@ struct NamedMutexCalls {
   HANDLE (*create)(const wchar_t* name);            // created, or opened with full access
   HANDLE (*open_for_waiting)(const wchar_t* name);  // opened with SYNCHRONIZE alone
 };
-// Takes the named mutex until the process ends: true when taken (an abandoned one too), false
-// when another process holds it. One that another account (or an elevated process) created is
-// opened with what can be had; only a lock that truly cannot be had is a RunError.
-bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls);
+// Takes the named mutex until the process ends: true when taken (an abandoned one too, or one
+// let go within `grace_ms`), false when another process holds it. One that another account (or an
+// elevated process) created is opened with what can be had; only a lock that truly cannot be had
+// is a RunError.
+bool TakeNamedMutex(const std::wstring& name, const NamedMutexCalls& calls, int grace_ms);
 
 // The scanner lock's name: Global\qvlcapture-scanner, one for the computer; or from
 // QVLCAPTURE_SCANNER_LOCK (`custom`), in the computer's namespace unless it names one itself.

@@ -48,6 +48,13 @@ void OutputFile::Close() {
     throw RunError(FileErrorMessage(Message::kCannotClose, path_, LastSystemError()));
 }
 
+void EmptyIfPossible(const std::string& path) noexcept {
+  try {
+    OutputFile(path).Close();
+  } catch (...) {  // bad_alloc too: the caller is already on its way to an error
+  }
+}
+
 InputFile::InputFile(std::string path) : path_(std::move(path)) {
   if (!RegularFileLength(path_)) throw RunError(Say(Message::kMissingFile, {{"path", path_}}));
   SystemError error;

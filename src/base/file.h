@@ -34,6 +34,10 @@ class OutputFile {
   std::FILE* file_ = nullptr;
 };
 
+// Empties the file at `path` if it can: a run that stops leaves no old answer there. A folder that
+// refuses it has its own error to report, which this never hides.
+void EmptyIfPossible(const std::string& path) noexcept;
+
 // A regular file opened for reading, its length taken from the open file.
 class InputFile {
  public:

@@ -104,9 +104,10 @@ bool MoveOver(const std::string& from, const std::string& to) {
 
 namespace {
 
-// Locks the file at `path` for this process's lifetime. False when another process holds it.
 int g_scanner_lock = -1;
 
+// Locks the file at `path` for this process's lifetime. False when another process holds it past
+// `grace_ms`.
 bool LockFile(const std::string& path, int grace_ms, int* held = nullptr) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) throw RunError(CreateErrorMessage(path, LastSystemError()));

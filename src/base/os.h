@@ -78,8 +78,8 @@ inline constexpr int kLockGraceMilliseconds = 2000;
 bool LockFolder(const std::string& folder, int grace_ms = kLockGraceMilliseconds);
 // Takes the one lock of this user's session (Windows: a named mutex; elsewhere a lock file of the
 // user's) until the process ends, so that runs in different folders never poll the scanner at
-// once. False when another run holds it past the grace. A test harness that drives several stand-in scanners at
-// once names a lock of its own in QVLCAPTURE_SCANNER_LOCK.
+// once. False when another run holds it past the grace. A test harness that drives several
+// stand-in scanners at once names a lock of its own in QVLCAPTURE_SCANNER_LOCK.
 bool LockScanner();
 // Lets the scanner lock go before the process ends: for a run that stops before it opened the
 // scanner, so that its message, which may stay open for minutes, holds no scanner it never used.

@@ -45,28 +45,20 @@ void ReportFault(const std::string& message) {
   ShowFatalError(message);
 }
 
-// Empties result.txt if it can: a run that stops early leaves no old answer behind.
-void EmptyResult(const std::string& folder) {
-  try {
-    OutputFile(JoinPath(folder, "result.txt")).Close();
-  } catch (const RunError&) {
-  }
-}
-
 // Both locks, or the message of a refused start. A folder that refuses the lock file does not
 // keep an old answer: nobody can be running there, so result.txt is emptied if it can be.
 std::optional<std::string> TakeLocks(const std::string& folder) {
   try {
     if (!LockFolder(folder)) return Say(Message::kAlreadyRunning, {{"folder", folder}});
   } catch (const RunError&) {
-    EmptyResult(folder);
+    EmptyIfPossible(JoinPath(folder, "result.txt"));
     throw;
   }
   if (!LockScanner()) {
     // The folder is this start's own, busy scanner or not: its old answer goes, and error.txt
     // says why, as after any run that stops.
     g_error_file = JoinPath(folder, kErrorFileName);
-    EmptyResult(folder);
+    EmptyIfPossible(JoinPath(folder, "result.txt"));
     return Say(Message::kScannerBusy);
   }
   return std::nullopt;

@@ -110,10 +110,7 @@ Ending PerformRun(const RunContext& context) {
                                    options.answer_encoding));
       result_file.Close();
     } catch (const RunError&) {
-      try {  // a full disk may have kept a part of the write
-        OutputFile(result_file.path()).Close();
-      } catch (const RunError&) {
-      }
+      EmptyIfPossible(result_file.path());  // a full disk may have kept a part of the write
       throw;
     }
     ending = picture ? Ending::kAnswered : Ending::kAnsweredOldPicture;

@@ -144,17 +144,24 @@ print(s.recv(100).split()[1].decode())
   done
   [ "$(stat -c %a "$top/state/qvlbridge/qvlbridge.log")" = 600 ] || fail "the log is readable by others"
   expect_no_runs
-  # A program squatting on the port is named in the log, for support to find.
-  local squatter port=$((20000 + RANDOM % 20000))
-  python3 -c 'import socket, sys, time
-s = socket.socket(); s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(); time.sleep(60)' "$port" &
-  squatter=$!
-  for _ in $(seq 50); do grep -q ":$(printf %04X "$port") 00000000:0000 0A" /proc/net/tcp && break || sleep 0.1; done
-  XDG_STATE_HOME=$top/squat "$top/guard/qvlbridge" -PORT:$port </dev/null >/dev/null 2>&1 &
-  for _ in $(seq 50); do grep -q 'cannot listen' "$top/squat/qvlbridge/qvlbridge.log" 2>/dev/null && break || sleep 0.1; done
-  grep -q "held by process $squatter (.*python3" "$top/squat/qvlbridge/qvlbridge.log" ||
-    fail "the squatter is not named: $(cat "$top/squat/qvlbridge/qvlbridge.log")"
-  kill "$squatter"
+  # A program squatting on the port, on either loopback address, is named in the log for support
+  # to find; the bridge serves on, and takes the address over once the squatter goes.
+  local squatter port address state
+  for address in 127.0.0.1 ::1; do
+    port=$((20000 + RANDOM % 20000)) state=$top/squat-$address
+    python3 -c 'import socket, sys, time
+s = socket.socket(socket.AF_INET6 if ":" in sys.argv[1] else socket.AF_INET)
+s.bind((sys.argv[1], int(sys.argv[2]))); s.listen(); time.sleep(60)' "$address" "$port" &
+    squatter=$!
+    wait_for "the squatter on $address" "grep -q ':$(printf %04X "$port") 0*:0000 0A' /proc/net/tcp /proc/net/tcp6"
+    XDG_STATE_HOME=$state "$top/guard/qvlbridge" -PORT:$port </dev/null >/dev/null 2>&1 &
+    wait_for "the bridge's word on $address" "grep -q 'cannot listen' '$state/qvlbridge/qvlbridge.log' 2>/dev/null"
+    grep -q "held by process $squatter (.*python3" "$state/qvlbridge/qvlbridge.log" ||
+      fail "the squatter is not named: $(cat "$state/qvlbridge/qvlbridge.log")"
+    kill "$squatter"
+    [[ $address == *:* ]] && address="[$address]"
+    wait_for "the bridge to take $address over" "curl -sf -g 'http://$address:$port/v1/status' >/dev/null" 15
+  done
 }
 
 case_bridge_cancel() {

@@ -202,10 +202,6 @@ std::string ConfigFolder() {
   return JoinPath(AccountHome(), ".config");
 }
 
-}  // namespace
-
-namespace {
-
 struct HostPlace {
   std::string folder;
   bool firefox;

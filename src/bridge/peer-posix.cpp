@@ -134,9 +134,9 @@ bool ClientIsOwnAccount(const Connection& connection, std::string* why) {
   return true;
 }
 
-std::string PortHolder(int port) {
+std::string PortHolder(const Endpoint& at) {
   namespace fs = std::filesystem;
-  std::optional<TcpSocket> listener = Listener(ProcTcpTable(), port);
+  std::optional<TcpSocket> listener = Listener(ProcTcpTable(), at);
   if (!listener) return "a socket not yet listening";
   std::string name = "socket:[" + std::to_string(listener->inode) + "]";
   std::error_code error;

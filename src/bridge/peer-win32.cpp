@@ -128,7 +128,7 @@ std::optional<bool> ClientIsAccount(const std::wstring& account, const Connectio
     *why = "the system's TCP table cannot be read";
     return false;
   }
-  std::optional<TcpSocket> own = Listener(*table, connection.service.port);
+  std::optional<TcpSocket> own = Listener(*table, connection.service);
   if (!own || own->owner != calls.own_pid) return std::nullopt;
   std::optional<std::uint64_t> pid = ClientOwner(*table, connection);
   // Process 0 owns no connection a program could have made.
@@ -176,9 +176,9 @@ bool ClientIsOwnAccount(const Connection& connection, std::string* why) {
   return own ? *own : ClientIsUnixAccount(connection, why);
 }
 
-std::string PortHolder(int port) {
+std::string PortHolder(const Endpoint& at) {
   std::optional<std::vector<TcpSocket>> table = SystemTcpTable(TCP_TABLE_OWNER_PID_LISTENER);
-  std::optional<TcpSocket> listener = table ? Listener(*table, port) : std::nullopt;
+  std::optional<TcpSocket> listener = table ? Listener(*table, at) : std::nullopt;
   if (!listener) return "a socket not yet listening";
   std::string holder = "process " + std::to_string(listener->owner);
   Handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,

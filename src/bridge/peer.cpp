@@ -51,11 +51,18 @@ std::optional<std::uint64_t> ClientOwner(const std::vector<TcpSocket>& table,
   return owner;
 }
 
-std::optional<TcpSocket> Listener(const std::vector<TcpSocket>& table, int port) {
+std::optional<TcpSocket> Listener(const std::vector<TcpSocket>& table, const Endpoint& at) {
+  const std::array<std::uint8_t, 16> any{};  // ::, which takes in IPv4 too unless v6-only
+  const Endpoint any_ipv4 = Ipv4Endpoint(any.data(), at.port);
+  std::optional<TcpSocket> wildcard;
   for (const TcpSocket& socket : table) {
-    if (socket.state == TcpState::kListening && socket.local.port == port) return socket;
+    if (socket.state != TcpState::kListening || socket.local.port != at.port) continue;
+    if (socket.local.address == at.address) return socket;
+    if (!wildcard && (socket.local.address == any ||
+                      (IsIpv4(at) && socket.local.address == any_ipv4.address)))
+      wildcard = socket;
   }
-  return std::nullopt;
+  return wildcard;
 }
 
 namespace {

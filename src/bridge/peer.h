@@ -48,8 +48,9 @@ struct TcpSocket {
 // client and whose other end is the service. Nullopt when no row fits, or more than one does.
 std::optional<std::uint64_t> ClientOwner(const std::vector<TcpSocket>& table,
                                          const Connection& connection);
-// The socket listening on `port` (any address), if any.
-std::optional<TcpSocket> Listener(const std::vector<TcpSocket>& table, int port);
+// The socket listening at `at`: on that very address, else on the wildcard address that takes
+// it in. Another program may listen on the same port at another address.
+std::optional<TcpSocket> Listener(const std::vector<TcpSocket>& table, const Endpoint& at);
 // Linux's /proc/net/tcp and tcp6, as rows; lines it cannot read are left out.
 std::vector<TcpSocket> ParseProcNetTcp(std::string_view text);
 
@@ -59,9 +60,9 @@ std::vector<TcpSocket> ParseProcNetTcp(std::string_view text);
 // flood of one program's connections is one line of the log.
 bool ClientIsOwnAccount(const Connection& connection, std::string* why);
 
-// The program that listens on `port` ("process 1234 (/usr/bin/x)"), for the log when the port
-// is taken; what the system lets us see of it.
-std::string PortHolder(int port);
+// The program that listens at `at` ("process 1234 (/usr/bin/x)"), for the log when the service
+// cannot; what the system lets us see of it.
+std::string PortHolder(const Endpoint& at);
 
 #ifndef _WIN32
 // The kernel's own answer for the user of the client's socket (socket diagnostics over

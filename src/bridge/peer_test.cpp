@@ -29,7 +29,7 @@ namespace {
 // 127.0.0.12 with the service's own port as its source, and the service's accepted end of it,
 // which has the same two ports the other way round; a client of user 1000 at 54178 (0xD3A2); one
 // in TIME_WAIT; two rows that both fit 54180; an IPv4-mapped client and one over ::1 in tcp6;
-// a line cut short.
+// a line cut short; a program of user 1000 listening on 0.0.0.0:54184; [::1]:29180 listening.
 constexpr char kProcNetTcp[] =
     "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
     "   0: 0100007F:71FC 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 4101 1 0\n"
@@ -39,12 +39,15 @@ constexpr char kProcNetTcp[] =
     "   4: 0100007F:D3A3 0100007F:71FC 06 00000000:00000000 00:00000000 00000000     0        0 0 1 0\n"
     "   5: 0100007F:D3A4 0100007F:71FC 01 00000000:00000000 00:00000000 00000000  1000        0 4105 1 0\n"
     "   6: 0100007F:D3A4 0100007F:71FC 01 00000000:00000000 00:00000000 00000000 65534        0 4106 1 0\n"
-    "   7: 0100007F:D3A7 0100007F:71FC 01 00000000:00000000\n";
+    "   7: 0100007F:D3A7 0100007F:71FC 01 00000000:00000000\n"
+    "   8: 00000000:D3A8 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 4109 1 0\n";
 constexpr char kProcNetTcp6[] =
     "   0: 0000000000000000FFFF00003C00007F:D3A5 0000000000000000FFFF00000100007F:71FC 01 "
     "00000000:00000000 00:00000000 00000000 65534        0 4107 1 0\n"
     "   1: 00000000000000000000000001000000:D3A6 00000000000000000000000001000000:71FC 01 "
-    "00000000:00000000 00:00000000 00000000  1000        0 4108 1 0\n";
+    "00000000:00000000 00:00000000 00000000  1000        0 4108 1 0\n"
+    "   2: 00000000000000000000000001000000:71FC 00000000000000000000000000000000:0000 0A "
+    "00000000:00000000 00:00000000 00000000     0        0 4110 1 0\n";
 
 Endpoint V4(std::uint8_t last, int port) {
   const std::uint8_t address[4] = {127, 0, 0, last};
@@ -80,8 +83,14 @@ TEST(ClientOwner, TheOneEstablishedRowOfBothEnds) {
     EXPECT_EQ(ClientOwner(table, c.connection), c.owner)
         << EndpointText(c.connection.client) << " -> " << EndpointText(c.connection.service);
   }
-  ASSERT_TRUE(Listener(table, 29180));
-  EXPECT_EQ(Listener(table, 29180)->inode, 4101u);
+  // Who listens at an address: there, or on the wildcard that takes it in; never a listener of
+  // the same port at another address.
+  const std::pair<Endpoint, std::uint64_t> listeners[] = {
+      {V4(1, 29180), 4101}, {Loopback6(29180), 4110}, {V4(1, 54184), 4109}, {Loopback6(54184), 0}};
+  for (const auto& [at, inode] : listeners) {
+    std::optional<TcpSocket> listener = Listener(table, at);
+    EXPECT_EQ(listener ? listener->inode : 0, inode) << EndpointText(at);
+  }
   EXPECT_EQ(EndpointText(V4(60, 54181)), "127.0.0.60:54181");
 }
 

@@ -85,6 +85,8 @@ class Server {
 
  private:
   beast::error_code Bind(tcp::acceptor& acceptor, const tcp::endpoint& endpoint);
+  void CannotListen(const tcp::endpoint& endpoint, const beast::error_code& error);
+  void Serve(tcp::acceptor& acceptor, const tcp::endpoint& endpoint);
   void Listen();
   void HoldIpv6(bool said);
   void Accept(tcp::acceptor& acceptor);
@@ -263,45 +265,53 @@ beast::error_code Server::Bind(tcp::acceptor& acceptor, const tcp::endpoint& end
   return error;
 }
 
+// The address as the log says it, and the program that holds it when the service cannot.
+std::string Where(const tcp::endpoint& endpoint) {
+  std::string address = endpoint.address().to_string();
+  return (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" +
+         std::to_string(endpoint.port());
+}
+
+void Server::CannotListen(const tcp::endpoint& endpoint, const beast::error_code& error) {
+  log_.Write("cannot listen on " + Where(endpoint) + ": " + error.message() + "; held by " +
+             PortHolder(ToEndpoint(endpoint)) + "; trying again every 3 s");
+}
+
+void Server::Serve(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
+  KeepFromChildren(static_cast<std::uintptr_t>(acceptor.native_handle()));
+  log_.Write("listening on " + Where(endpoint));
+  Accept(acceptor);
+}
+
 void Server::Listen() {
-  int port = bridge_.config().port;
-  tcp::endpoint endpoint(asio::ip::address_v4::loopback(), static_cast<unsigned short>(port));
+  tcp::endpoint endpoint(asio::ip::address_v4::loopback(),
+                         static_cast<unsigned short>(bridge_.config().port));
   for (bool said = false;; said = true) {
     beast::error_code error = Bind(ipv4_, endpoint);
     if (!error) break;
     // Under fast user switching another session's bridge may hold the port: the session at the
     // console gets it once the other lets go. Anything else holding it is named for support.
-    if (!said)
-      log_.Write("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + error.message() +
-                 "; held by " + PortHolder(port) + "; trying again every 3 s");
+    if (!said) CannotListen(endpoint, error);
     std::this_thread::sleep_for(std::chrono::seconds(3));
   }
-  KeepFromChildren(static_cast<std::uintptr_t>(ipv4_.native_handle()));
-  log_.Write("listening on 127.0.0.1:" + std::to_string(port));
-  Accept(ipv4_);
+  Serve(ipv4_, endpoint);
   HoldIpv6(false);
 }
 
 // Browsers try ::1 first for localhost: a program holding the port there would get the page's
 // requests. Held as 127.0.0.1 is, while serving goes on over 127.0.0.1.
 void Server::HoldIpv6(bool said) {
-  int port = bridge_.config().port;
-  beast::error_code error =
-      Bind(ipv6_, tcp::endpoint(asio::ip::address_v6::loopback(), static_cast<unsigned short>(port)));
-  if (!error) {
-    KeepFromChildren(static_cast<std::uintptr_t>(ipv6_.native_handle()));
-    log_.Write("listening on [::1]:" + std::to_string(port));
-    return Accept(ipv6_);
-  }
+  tcp::endpoint endpoint(asio::ip::address_v6::loopback(),
+                         static_cast<unsigned short>(bridge_.config().port));
+  beast::error_code error = Bind(ipv6_, endpoint);
+  if (!error) return Serve(ipv6_, endpoint);
   // A computer without IPv6 has no ::1 for anyone to take.
   if (error == asio::error::address_family_not_supported ||
       error == boost::system::errc::address_not_available) {
     log_.Write("no IPv6 loopback address here (" + error.message() + "): 127.0.0.1 alone");
     return;
   }
-  if (!said)
-    log_.Write("cannot listen on [::1]:" + std::to_string(port) + ": " + error.message() +
-               "; held by " + PortHolder(port) + "; trying again every 3 s");
+  if (!said) CannotListen(endpoint, error);
   ipv6_retry_.expires_after(std::chrono::seconds(3));
   ipv6_retry_.async_wait([this](beast::error_code) { HoldIpv6(true); });
 }

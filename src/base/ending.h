@@ -13,7 +13,7 @@ enum class Ending {
   kNotAPrint = 4,           // no print: the scanner reported something else
   kRefused = 5,             // another capture runs (this folder or this scanner); nothing touched
   kLibraryCrashed = 6,      // the scanner library crashed
-  kAnsweredOldPicture = 7,  // answered, but without a whole scan.bmp of this run's (held, cut, none)
+  kAnsweredOldPicture = 7,  // answered, but scan.bmp is not this run's whole (held, cut, none)
   kLibraryHung = 8,         // a call into the scanner library did not return in time
 };
 

@@ -321,7 +321,8 @@ void AppendRussianValue(std::string& out, std::string_view name, std::string_vie
   if (!HasCyrillic(value)) {
     // Whether the system's or a library's, a text in Latin letters is the error's own text.
     constexpr std::string_view kAnswer = "ответ системы: ";
-    if (out.size() >= kAnswer.size() && out.compare(out.size() - kAnswer.size(), kAnswer.size(), kAnswer) == 0)
+    if (out.size() >= kAnswer.size() &&
+        out.compare(out.size() - kAnswer.size(), kAnswer.size(), kAnswer) == 0)
       out.resize(out.size() - kAnswer.size());
     out += "текст ошибки на английском языке: ";
     return void(out.append(value));

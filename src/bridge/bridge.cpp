@@ -222,7 +222,8 @@ std::optional<HttpAnswer> Bridge::RefuseEarly(const HttpAsk& ask) const {
   std::string port = ":" + std::to_string(config_.port);
   std::string host = Lower(ask.host);
   if (host != "127.0.0.1" + port && host != "localhost" + port && host != "[::1]" + port)
-    return Refusal(403, "the Host header must name 127.0.0.1, [::1] or localhost with the bridge's port");
+    return Refusal(
+        403, "the Host header must name 127.0.0.1, [::1] or localhost with the bridge's port");
   if (ask.origin.empty() || Allowed(ask.origin)) return std::nullopt;
   std::string path = ask.target.substr(0, ask.target.find('?'));
   HttpAnswer refused = Refusal(403, "origin_not_allowed");

@@ -82,7 +82,8 @@ int Main(int argc, char** argv) {
     if (!read) return Fail(config_path + ": " + error);
     config = *read;
   }
-  std::optional<BrowserStart> host = BrowserStartOf(std::vector<std::string>(argv + 1, argv + argc));
+  std::optional<BrowserStart> host =
+      BrowserStartOf(std::vector<std::string>(argv + 1, argv + argc));
   if (host && !ExtensionAllowed(*host, config.allowed_extensions))
     return Fail("the extension " + host->extension_id + " is not in allowed_extensions");
   if (!host && argc > 1) UseCallersConsole();

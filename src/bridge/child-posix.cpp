@@ -41,10 +41,8 @@ void CloseDescriptorsFrom(int first) {
 void Drain(int pipe, std::string* text) {
   char buffer[4096];
   ssize_t got;
-  while (pipe >= 0 && (got = read(pipe, buffer, sizeof buffer)) > 0) {
-    std::size_t room = kMostErrorText - std::min(text->size(), kMostErrorText);
-    text->append(buffer, std::min(static_cast<std::size_t>(got), room));
-  }
+  while (pipe >= 0 && (got = read(pipe, buffer, sizeof buffer)) > 0)
+    KeepErrorText(*text, std::string_view(buffer, static_cast<std::size_t>(got)));
 }
 
 bool WaitFor(pid_t pid, int pidfd, int* status, std::chrono::milliseconds most) {
@@ -84,7 +82,8 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
     // Nothing of the bridge's own (its sockets, its console) is the run's: with -QUIET the run
     // says what it has to say in error.txt.
     int nothing = open("/dev/null", O_RDWR);
-    for (int fd = 0; fd < 3; ++fd) dup2(fd == 2 && error_pipe[1] >= 0 ? error_pipe[1] : nothing, fd);
+    for (int fd = 0; fd < 3; ++fd)
+      dup2(fd == 2 && error_pipe[1] >= 0 ? error_pipe[1] : nothing, fd);
     CloseDescriptorsFrom(3);
     if (chdir(folder.c_str()) == 0) execv(program.c_str(), argv.data());
     _exit(127);

@@ -120,7 +120,8 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
   // The run's standard error: its messages, where a full disk keeps them from error.txt.
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   Handle error_read, error_write;
-  if (!CreatePipe(&error_read.value, &error_write.value, &inheritable, 0)) error_write.value = nullptr;
+  if (!CreatePipe(&error_read.value, &error_write.value, &inheritable, 0))
+    error_write.value = nullptr;
   if (error_read.value) SetHandleInformation(error_read.value, HANDLE_FLAG_INHERIT, 0);
   PROCESS_INFORMATION process =
       StartInJob(program, Widen(line), folder, job.value, error_write.value, log);
@@ -132,11 +133,10 @@ ChildEnd RunChild(const std::string& program, const std::vector<std::string>& ar
   auto drain = [&] {
     DWORD ready = 0, got = 0;
     char buffer[4096];
-    while (error_read.value && PeekNamedPipe(error_read.value, nullptr, 0, nullptr, &ready, nullptr) &&
-           ready > 0 && ReadFile(error_read.value, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-      std::size_t room = kMostErrorText - std::min(end.standard_error.size(), kMostErrorText);
-      end.standard_error.append(buffer, std::min<std::size_t>(got, room));
-    }
+    while (error_read.value &&
+           PeekNamedPipe(error_read.value, nullptr, 0, nullptr, &ready, nullptr) && ready > 0 &&
+           ReadFile(error_read.value, buffer, sizeof buffer, &got, nullptr) && got > 0)
+      KeepErrorText(end.standard_error, std::string_view(buffer, got));
   };
   ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(deadline_seconds) * 1000;
   ULONGLONG closed = 0;
@@ -278,7 +278,8 @@ bool RegisterHost(const std::string& name, const HostManifests& manifests,
   // Every user's: beside the program, where only an administrator writes; a user's: in the
   // bridge's own folder.
   std::string folder = every_user ? program_folder : BridgeDataFolder();
-  std::string paths[2] = {JoinPath(folder, name + ".json"), JoinPath(folder, name + ".firefox.json")};
+  std::string paths[2] = {JoinPath(folder, name + ".json"),
+                          JoinPath(folder, name + ".firefox.json")};
   std::string refused;
   if (install && !every_user && !MakePrivateFolder(folder, &refused)) {
     *error = folder + ": " + refused;

@@ -4,10 +4,12 @@
 // hang can end, never the bridge; where the bridge keeps its runs and its log; starting at logon.
 // One implementation file per platform (child-posix.cpp, child-win32.cpp).
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qvl {
@@ -20,6 +22,10 @@ struct ChildEnd {
   std::string standard_error;
 };
 inline constexpr std::size_t kMostErrorText = 64 * 1024;
+// Appends what the run has just written to its standard error, while there is room.
+inline void KeepErrorText(std::string& kept, std::string_view more) {
+  kept.append(more.substr(0, kMostErrorText - std::min(kept.size(), kMostErrorText)));
+}
 
 // How long a cancelled run has to close by itself before it is ended.
 inline constexpr int kCloseSeconds = 2;

@@ -43,10 +43,11 @@ bool IsFirefoxId(const std::string& id) {
   bool guid = id.size() == 38 && id.front() == '{' && id.back() == '}' &&
               id.find_first_not_of("0123456789abcdefABCDEF-", 1) == id.size() - 1;
   std::size_t at = id.find('@');
-  bool mail = at != std::string::npos && at + 1 < id.size() &&
-              id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+-@") ==
-                  std::string::npos &&
-              id.find('@', at + 1) == std::string::npos;
+  bool mail =
+      at != std::string::npos && at + 1 < id.size() &&
+      id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+-@") ==
+          std::string::npos &&
+      id.find('@', at + 1) == std::string::npos;
   return guid || mail;
 }
 

@@ -1,11 +1,11 @@
 #include "bridge/host.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <thread>
-#include <algorithm>
 
 namespace qvl {
 namespace {

@@ -48,7 +48,8 @@ void PutAddress(const Endpoint& endpoint, int family, __be32* words) {
 
 Endpoint TakeEndpoint(const __be32* words, __be16 port, int family) {
   Endpoint endpoint;
-  if (family == AF_INET) return Ipv4Endpoint(reinterpret_cast<const std::uint8_t*>(words), ntohs(port));
+  if (family == AF_INET)
+    return Ipv4Endpoint(reinterpret_cast<const std::uint8_t*>(words), ntohs(port));
   std::memcpy(endpoint.address.data(), words, 16);
   endpoint.port = ntohs(port);
   return endpoint;

@@ -303,7 +303,8 @@ RunOptions ParseArguments(std::string_view source, std::string* mistake) {
     arguments.resize(kMostArguments);
   }
   RunOptions options = ParseSwitches(arguments, mistake);
-  for (const std::string& argument : rest) options.quiet = options.quiet || AsciiUpper(argument) == "-QUIET";
+  for (const std::string& argument : rest)
+    options.quiet = options.quiet || AsciiUpper(argument) == "-QUIET";
   if (!rest.empty()) options.past_the_limit = rest.front();
   return options;
 }
@@ -375,7 +376,8 @@ Command TakeCommand(const std::string& program_folder, const std::string& comman
   command.options = ParseArguments(text, &mistake);
   // UTF-8 and UTF-16 text is read as UTF-8: its paths are already the characters written.
   bool unicode_text = encoding != TextEncoding::kAnsi;
-  TakePaths(command.options, unicode_text ? std::optional<RunOptions>(command.options) : std::nullopt);
+  TakePaths(command.options,
+            unicode_text ? std::optional<RunOptions>(command.options) : std::nullopt);
   command.options.quiet = command.options.quiet || line.quiet;
   // The token byte for byte as the caller wrote it, and result.txt in its command.txt's encoding.
   command.options.answer_encoding = encoding;

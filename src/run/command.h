@@ -48,9 +48,10 @@ std::string ResultText(const std::string& text, TextEncoding encoding);
 // tail.
 std::string_view CommandSource(std::string_view command_text, std::string_view command_line_tail);
 
-// Splits the command into at most `max_args` arguments (TakeCommand asks for all of them). Space, tab, CR and LF separate them, so
-// a command.txt written one switch per line works; double quotes group, "" inside quotes is a
-// quote, and backslashes escape quotes, as the C runtime splits a Windows command line.
+// Splits the command into at most `max_args` arguments (TakeCommand asks for all of them).
+// Space, tab, CR and LF separate them, so a command.txt written one switch per line works;
+// double quotes group, "" inside quotes is a quote, and backslashes escape quotes, as the C
+// runtime splits a Windows command line.
 std::vector<std::string> SplitArguments(std::string_view source,
                                         std::size_t max_args = kMostArguments);
 
